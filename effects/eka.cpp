@@ -1,0 +1,12 @@
+// Scene "eka": filled in with the scenes; until then it only clears the frame.
+#include <GL/gl.h>
+
+#include "effects/effects.h"
+
+int ekaSetup() {
+    return 0;
+}
+
+void ekaRender(float frameTime) { glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT); }
+
+Texture* ekaPulseTexture = nullptr;

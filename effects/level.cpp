@@ -1,0 +1,10 @@
+// Scene "level": filled in with the scenes; until then it only clears the frame.
+#include <GL/gl.h>
+
+#include "effects/effects.h"
+
+void levelSetup() {
+
+}
+
+void levelRender(float frameTime) { glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT); }

@@ -1,0 +1,12 @@
+// Scene "toka": filled in with the scenes; until then it only clears the frame.
+#include <GL/gl.h>
+
+#include "effects/effects.h"
+
+void tokaSetup() {
+
+}
+
+void tokaRender(float frameTime) { glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT); }
+
+Texture* titleTexture = nullptr;

@@ -1,0 +1,37 @@
+// The show's music: playback of "tavara\amerikka.it" and the position (order
+// and row of the module) that the scenes synchronise to.
+//
+// Called from the main thread only; the player's own audio thread lives in
+// platform/. Orders and rows count from 0.
+#pragma once
+
+#include <cstdint>
+
+// Opens the default output at 44100 Hz and loads the module. On failure prints
+// "Error(%d): %s\n" and ends the process with status 1. Returns 0.
+int musicInit();
+// Starts the module and sets the output volume to 60 %.
+void musicPlay();
+// Moves playback to row 0 of the given order. Returns the player's success flag.
+int musicSetPosition(int order);
+// Current order (low 16 bits of the position word).
+int musicOrder();
+// Current row (high 16 bits of the position word).
+int musicRow();
+// The current row, but only when the position changed since the last call; else -1.
+int musicRowChanged();
+// Prints "Error(%d): %s\n" with the player's error code and ends the process.
+[[noreturn]] void musicFail(const char* message);
+
+// Where the position comes from. The show always uses the real player; the
+// capture program takes the position of an offline render at a virtual time,
+// and tests script it.
+struct MusicSource {
+    uint32_t (*position)();        // position word: order in bits 0-15, row in bits 16-31
+    int (*setPosition)(int order); // row 0 of the order; the player's success flag
+};
+// Installs a source (null: the real player).
+void musicSetSource(const MusicSource* source);
+// Installs a scripted source that reports the given order and row until told
+// otherwise (tests). setPosition on it moves to row 0 of the order.
+void musicScriptPosition(int order, int row);

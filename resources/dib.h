@@ -1,0 +1,28 @@
+// Windows bitmap (BMP file or bare DIB) loading into 24-bit RGB.
+//
+// Main thread (it may show a message box). Sizes in pixels.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct DibImage {
+    int width = 0;
+    int height = 0;
+    unsigned char* pixels = nullptr; // width x height RGB triples, bottom row first, no gaps
+};
+
+// Reads the file and converts it. On failure shows one error box and returns
+// null. The caller frees pixels and then the record (free, then delete).
+DibImage* loadDibImage(const char* path, bool wide);
+
+// Parses a bitmap held in memory. On failure returns null and, when message is
+// not null, points it at the failure's message text ("Unknown DIB file format."
+// and so on). Never reads outside [data, data + size).
+DibImage* decodeDib(const unsigned char* data, size_t size, const char** message);
+
+// Colour count of a bitmap header: colours used, else 2/16/256 by bit count.
+uint16_t dibColorCount(const unsigned char* header);
+
+// Releases a result of loadDibImage or decodeDib.
+void freeDibImage(DibImage* image);
