@@ -1,0 +1,105 @@
+// The show's music layer: starts the module through the real-time player in
+// platform/ and answers the scenes' questions about the position (order and
+// row) being heard. The position can come from another source instead: the
+// capture program's offline render or a test's script.
+//
+// Main thread only. The player renders on its own audio thread; everything
+// here only asks it for the latest heard position, which is cheap.
+#include "music/music.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/module_player.h"
+#include "platform/platform.h"
+
+namespace {
+
+// Handle of the loaded module: 1 once the player holds it, 0 for none.
+uint32_t musicHandle = 0;
+// The position that musicRowChanged saw last; all bits set before the first
+// call, which no real position equals.
+uint32_t lastPosition = 0xFFFFFFFFu;
+
+const MusicSource* source = nullptr;
+
+uint32_t playerPosition() {
+    return platform::modulePlayerPosition();
+}
+int playerSetPosition(int order) {
+    return platform::modulePlayerSetOrder(order);
+}
+const MusicSource PLAYER_SOURCE = {playerPosition, playerSetPosition};
+
+// The scripted source of the tests.
+uint32_t scriptWord = 0;
+uint32_t scriptPosition() {
+    return scriptWord;
+}
+int scriptSetPosition(int order) {
+    scriptWord = platform::positionWord(order, 0);
+    return 1;
+}
+const MusicSource SCRIPT_SOURCE = {scriptPosition, scriptSetPosition};
+
+const MusicSource& currentSource() {
+    return source ? *source : PLAYER_SOURCE;
+}
+uint32_t position() {
+    return currentSource().position();
+}
+
+} // namespace
+
+int musicInit() {
+    if (platform::modulePlayerOpen(platform::PLAYER_RATE) != platform::PlayerOk)
+        musicFail("Can't initialize device");
+    if (platform::modulePlayerLoad(platform::dataPath("tavara\\amerikka.it")) != platform::PlayerOk)
+        musicFail("Can't play the file");
+    musicHandle = 1;
+    return 0;
+}
+
+void musicPlay() {
+    platform::modulePlayerStart();
+    platform::modulePlayerSetVolume(0.6);
+}
+
+int musicSetPosition(int order) {
+    return currentSource().setPosition(order & 0xFFFF);
+}
+
+int musicOrder() {
+    return static_cast<int>(position() & 0xFFFFu);
+}
+
+int musicRow() {
+    return static_cast<int>(position() >> 16);
+}
+
+int musicRowChanged() {
+    const uint32_t p = position();
+    if (p == lastPosition)
+        return -1;
+    lastPosition = p;
+    return static_cast<int>(p >> 16);
+}
+
+void musicFail(const char* message) {
+    const int code = platform::modulePlayerLastError();
+    std::printf("Error(%d): %s\n", code, message);
+    std::fflush(stdout);
+    platform::modulePlayerClose();
+    musicHandle = 0;
+    // A failure must not look like success to whoever started the show.
+    std::_Exit(1);
+}
+
+void musicSetSource(const MusicSource* newSource) {
+    source = newSource;
+}
+
+void musicScriptPosition(int order, int row) {
+    scriptWord = platform::positionWord(order, row);
+    source = &SCRIPT_SOURCE;
+}

@@ -1,0 +1,296 @@
+// Real-time module playback: libopenmpt renders the module in SDL2's audio
+// callback (mono float at 44100 Hz on the default device), and HeardClock
+// turns "now" into the position that is reaching the listener.
+//
+// The modulePlayer* functions run on the main thread; audioCallback runs on
+// SDL's audio thread. The libopenmpt module object is not thread-safe, so every
+// call on it holds moduleMutex; the position ring is guarded by the lighter
+// clockMutex, which the main thread's queries take alone.
+#include "platform/module_player.h"
+
+#include <SDL.h>
+#include <libopenmpt/libopenmpt.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+
+#include "platform/module_player_settings.h"
+
+namespace platform {
+
+// ---- HeardClock: pure arithmetic, no locking --------------------------------
+
+HeardClock::HeardClock() : ring(CAPACITY) {}
+
+void HeardClock::configure(int newRate, int latencySamples) {
+    rate = newRate > 0 ? newRate : PLAYER_RATE;
+    latency = std::max(0, latencySamples);
+}
+
+void HeardClock::reset(uint32_t word) {
+    started = false;
+    callbackNs = 0;
+    callbackBase = 0;
+    callbackCount = 0;
+    rendered = 0;
+    lastHeard = 0;
+    fallbackWord = word;
+    head = 0;
+    count = 0;
+}
+
+void HeardClock::callbackStarted(uint64_t nowNs, int samples) {
+    started = true;
+    callbackNs = nowNs;
+    callbackBase = rendered;
+    callbackCount = std::max(0, samples);
+}
+
+void HeardClock::recordSlice(uint32_t word, int samples) {
+    ring[head] = Slice{rendered, word};
+    head = (head + 1) % CAPACITY;
+    if (count < CAPACITY)
+        ++count;
+    rendered += static_cast<uint64_t>(std::max(0, samples));
+}
+
+uint64_t HeardClock::heardSample(uint64_t nowNs) {
+    if (!started)
+        return lastHeard;
+    // At the callback the device still held `latency` samples of what came
+    // before; it then plays on in real time, but cannot get past the samples
+    // this callback supplied before the next callback comes.
+    const uint64_t elapsedNs = nowNs > callbackNs ? nowNs - callbackNs : 0;
+    const uint64_t played = elapsedNs * static_cast<uint64_t>(rate) / 1000000000ull;
+    const uint64_t ceiling = callbackBase + static_cast<uint64_t>(callbackCount);
+    uint64_t heard = callbackBase + played;
+    heard = std::min(heard, ceiling);
+    heard = heard > static_cast<uint64_t>(latency) ? heard - latency : 0;
+    lastHeard = std::max(lastHeard, heard);
+    return lastHeard;
+}
+
+uint32_t HeardClock::positionAt(uint64_t nowNs) {
+    const uint64_t heard = heardSample(nowNs);
+    for (int i = 1; i <= count; ++i) {
+        const Slice& s = ring[(head - i + CAPACITY) % CAPACITY];
+        if (s.start <= heard)
+            return s.word;
+    }
+    return fallbackWord;
+}
+
+void HeardClock::jumpTo(uint32_t word, uint64_t nowNs) {
+    const uint64_t heard = heardSample(nowNs);
+    // Slices still waiting in the device buffer belong to the old position.
+    while (count > 0) {
+        const int newest = (head - 1 + CAPACITY) % CAPACITY;
+        if (ring[newest].start <= heard)
+            break;
+        head = newest;
+        --count;
+    }
+    ring[head] = Slice{heard, word};
+    head = (head + 1) % CAPACITY;
+    if (count < CAPACITY)
+        ++count;
+}
+
+uint64_t monotonicNs() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(
+        duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// ---- The player -------------------------------------------------------------
+
+namespace {
+
+std::mutex moduleMutex; // guards module, playing
+std::mutex clockMutex;  // guards heardClock
+openmpt_module* module = nullptr;
+bool playing = false;
+HeardClock heardClock;
+SDL_AudioDeviceID device = 0;
+int outputRate = PLAYER_RATE;
+int lastError = PlayerOk;
+bool audioStarted = false;
+
+uint32_t currentWord() {
+    if (!module)
+        return 0;
+    return positionWord(openmpt_module_get_current_order(module),
+                        openmpt_module_get_current_row(module));
+}
+
+// Audio thread. Renders the buffer in 1 ms slices and records which position
+// each slice starts at, so the main thread can tell what is being heard.
+void SDLCALL audioCallback(void*, Uint8* stream, int bytes) {
+    float* out = reinterpret_cast<float*>(stream);
+    const int total = bytes / static_cast<int>(sizeof(float));
+    const uint64_t now = monotonicNs();
+    // Small scratch list of (word, samples); a callback buffer is a few
+    // thousand samples at most, so this stays on a fixed-size stack array in
+    // chunks of 64 slices.
+    constexpr int BATCH = 64;
+    uint32_t words[BATCH];
+    int counts[BATCH];
+    std::lock_guard<std::mutex> moduleLock(moduleMutex);
+    {
+        std::lock_guard<std::mutex> clockLock(clockMutex);
+        heardClock.callbackStarted(now, total);
+    }
+    int done = 0;
+    while (done < total) {
+        int n = 0;
+        while (n < BATCH && done < total) {
+            const int want = std::min(PLAYER_SLICE_SAMPLES, total - done);
+            words[n] = currentWord();
+            int got = 0;
+            if (module && playing)
+                got = static_cast<int>(
+                    openmpt_module_read_float_mono(module, outputRate, want, out + done));
+            // Past the end (it never ends while repeating) or stopped: silence.
+            std::fill(out + done + got, out + done + want, 0.0f);
+            counts[n] = want;
+            done += want;
+            ++n;
+        }
+        std::lock_guard<std::mutex> clockLock(clockMutex);
+        for (int i = 0; i < n; ++i)
+            heardClock.recordSlice(words[i], counts[i]);
+    }
+}
+
+// Discards libopenmpt's log lines: the show prints nothing but its one error line.
+void silentLog(const char*, void*) {}
+
+} // namespace
+
+int modulePlayerOpen(int rate) {
+    if (!audioStarted) {
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+            lastError = PlayerNoDriver;
+            return lastError;
+        }
+        audioStarted = true;
+    }
+    SDL_AudioSpec want{};
+    want.freq = rate;
+    want.format = AUDIO_F32SYS;
+    want.channels = 1;
+    want.samples = 1024;
+    want.callback = audioCallback;
+    SDL_AudioSpec have{};
+    device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
+    if (device == 0) {
+        lastError = PlayerDeviceOpen;
+        return lastError;
+    }
+    outputRate = have.freq;
+    {
+        std::lock_guard<std::mutex> clockLock(clockMutex);
+        heardClock.configure(have.freq, have.samples);
+        heardClock.reset(0);
+    }
+    // The output runs from now on; it is silent until a module plays.
+    SDL_PauseAudioDevice(device, 0);
+    lastError = PlayerOk;
+    return PlayerOk;
+}
+
+int modulePlayerLoad(const std::string& path) {
+    std::vector<unsigned char> bytes;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        lastError = PlayerFileOpen;
+        return lastError;
+    }
+    unsigned char buffer[65536];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+        bytes.insert(bytes.end(), buffer, buffer + n);
+    const bool readOk = !std::ferror(f);
+    std::fclose(f);
+    if (!readOk) {
+        lastError = PlayerFileOpen;
+        return lastError;
+    }
+    int error = 0;
+    openmpt_module* loaded = openmpt_module_create_from_memory2(
+        bytes.data(), bytes.size(), silentLog, nullptr, openmpt_error_func_ignore, nullptr, &error,
+        nullptr, nullptr);
+    if (!loaded) {
+        lastError = PlayerFileFormat;
+        return lastError;
+    }
+    applyShowSettings(loaded);
+    std::lock_guard<std::mutex> moduleLock(moduleMutex);
+    if (module)
+        openmpt_module_destroy(module);
+    module = loaded;
+    playing = false;
+    lastError = PlayerOk;
+    return PlayerOk;
+}
+
+void modulePlayerStart() {
+    std::lock_guard<std::mutex> moduleLock(moduleMutex);
+    playing = module != nullptr;
+}
+
+void modulePlayerSetVolume(double amplitude) {
+    std::lock_guard<std::mutex> moduleLock(moduleMutex);
+    if (!module)
+        return;
+    const double a = std::max(amplitude, 1e-5);
+    openmpt_module_set_render_param(module, OPENMPT_MODULE_RENDER_MASTERGAIN_MILLIBEL,
+                                    static_cast<int32_t>(std::lround(2000.0 * std::log10(a))));
+}
+
+uint32_t modulePlayerPosition() {
+    const uint64_t now = monotonicNs();
+    std::lock_guard<std::mutex> clockLock(clockMutex);
+    return heardClock.positionAt(now);
+}
+
+int modulePlayerSetOrder(int order) {
+    std::lock_guard<std::mutex> moduleLock(moduleMutex);
+    if (!module)
+        return 0;
+    const int orders = openmpt_module_get_num_orders(module);
+    if (order < 0 || order >= orders)
+        return 0;
+    openmpt_module_set_position_order_row(module, order, 0);
+    const uint32_t word = currentWord();
+    std::lock_guard<std::mutex> clockLock(clockMutex);
+    heardClock.jumpTo(word, monotonicNs());
+    return 1;
+}
+
+int modulePlayerLastError() {
+    return lastError;
+}
+
+void modulePlayerClose() {
+    if (device != 0) {
+        SDL_CloseAudioDevice(device);
+        device = 0;
+    }
+    {
+        std::lock_guard<std::mutex> moduleLock(moduleMutex);
+        if (module)
+            openmpt_module_destroy(module);
+        module = nullptr;
+        playing = false;
+    }
+    if (audioStarted) {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        audioStarted = false;
+    }
+}
+
+} // namespace platform

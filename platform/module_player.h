@@ -1,0 +1,121 @@
+// Real-time playback of one tracker module: libopenmpt renders it inside an
+// SDL2 audio callback on the default output, and the main thread asks which
+// order and row are being heard right now.
+//
+// The module_player* functions are called from the main thread; the audio
+// callback runs on SDL's audio thread. Sample rates in Hz, sample counts and
+// indices in output samples (mono frames), times in nanoseconds of a
+// monotonic clock. A position word holds the order in bits 0-15 and the row
+// in bits 16-31.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Error codes of the player (any nonzero value is a failure).
+enum ModulePlayerError {
+    PlayerOk = 0,
+    PlayerFileOpen = 2,    // the module file could not be read
+    PlayerNoDriver = 3,    // the audio subsystem could not start
+    PlayerNotStarted = 8,  // used before the output was opened
+    PlayerDeviceOpen = 23, // the output device could not be opened
+    PlayerFileFormat = 41, // the file is not a module the library can load
+};
+
+// Settings shared by the real player and the offline renderer, so that both
+// produce the same sound.
+constexpr int PLAYER_RATE = 44100;
+// 60 % output amplitude as a master gain: 2000 * log10(0.6) = -443.7 mB.
+constexpr int PLAYER_GAIN_MILLIBEL = -444;
+// Linear interpolation, like the common module players' default.
+constexpr int PLAYER_INTERPOLATION = 2;
+// Normal (the library's recommended) volume ramping: no clicks on note starts.
+constexpr int PLAYER_VOLUME_RAMPING = -1;
+// The position is recorded once per slice of this many samples (1 ms), the
+// error of the reported position.
+constexpr int PLAYER_SLICE_SAMPLES = 44;
+
+inline uint32_t positionWord(int order, int row) {
+    return (static_cast<uint32_t>(order) & 0xFFFFu) | (static_cast<uint32_t>(row) << 16);
+}
+
+// Which output sample is being heard, and so which recorded position. The
+// audio thread reports each callback and each rendered slice; the main thread
+// asks at a time of the same monotonic clock. Pure arithmetic over the times
+// it is given, without locking: the player guards it with a mutex and tests
+// drive it with a fake clock.
+//
+// Model: when the callback for a buffer starts, everything handed to the
+// device before it (renderedBefore samples) has been consumed by the device
+// except the last latencySamples, which are still queued; from then on the
+// device plays on at the sample rate until the next callback.
+class HeardClock {
+  public:
+    static constexpr int CAPACITY = 8192; // recorded slices: 8 s at 1 ms slices
+
+    HeardClock();
+    // Output rate and the samples queued between a callback and the listener
+    // (the device buffer that SDL reported, plus any extra).
+    void configure(int rate, int latencySamples);
+    // Audio thread: a callback started at nowNs and will produce count samples.
+    void callbackStarted(uint64_t nowNs, int count);
+    // Audio thread: the next slice of count samples starts at position word.
+    void recordSlice(uint32_t word, int count);
+    // Output sample index heard at nowNs; never goes backwards.
+    uint64_t heardSample(uint64_t nowNs);
+    // Position word heard at nowNs: the newest recorded slice that has started
+    // sounding, else the initial position.
+    uint32_t positionAt(uint64_t nowNs);
+    // Playback jumped to word at nowNs: slices rendered but not yet heard are
+    // forgotten and word is reported from now on.
+    void jumpTo(uint32_t word, uint64_t nowNs);
+    // Forget everything; the stream restarts at sample 0 with word.
+    void reset(uint32_t word);
+
+    uint64_t renderedSamples() const { return rendered; }
+
+  private:
+    struct Slice {
+        uint64_t start; // output sample index where it is heard
+        uint32_t word;
+    };
+    int rate = PLAYER_RATE;
+    int latency = 0;
+    bool started = false;
+    uint64_t callbackNs = 0;
+    uint64_t callbackBase = 0; // samples rendered before the latest callback
+    int callbackCount = 0;     // samples of the latest callback
+    uint64_t rendered = 0;     // samples recorded so far
+    uint64_t lastHeard = 0;
+    uint32_t fallbackWord = 0; // reported before any slice has sounded
+    std::vector<Slice> ring;   // CAPACITY entries
+    int head = 0;              // index of the next write
+    int count = 0;             // valid entries, oldest at head - count
+};
+
+// Monotonic clock in nanoseconds, the one the player uses.
+uint64_t monotonicNs();
+
+// Starts the audio subsystem and opens the default output at rate Hz, mono
+// float, paused. PlayerOk or an error code.
+int modulePlayerOpen(int rate);
+// Loads the module file (a path as given to fopen), repeating forever, with
+// the shared settings above. PlayerOk or an error code.
+int modulePlayerLoad(const std::string& path);
+// Starts the output; the loaded module plays from its current position.
+void modulePlayerStart();
+// Output amplitude, 0..1, applied as master gain in millibel.
+void modulePlayerSetVolume(double amplitude);
+// Position word being heard now; cheap, no rendering.
+uint32_t modulePlayerPosition();
+// Moves playback to row 0 of order; 1 when the module accepted it, else 0.
+int modulePlayerSetOrder(int order);
+// The code of the latest failure, PlayerOk when none.
+int modulePlayerLastError();
+// Stops the output and frees the module and the device.
+void modulePlayerClose();
+
+} // namespace platform
