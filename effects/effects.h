@@ -5,6 +5,7 @@
 // state by rates per millisecond times frameTime.
 #pragma once
 
+class Model;
 class Texture;
 
 int ekaSetup();
@@ -29,3 +30,7 @@ void levelRender(float frameTime);
 // Textures one scene loads and another draws.
 extern Texture* ekaPulseTexture; // "tavara\gay.jpg", loaded by ekaSetup
 extern Texture* titleTexture;    // "tavara\vtdemo.jpg", loaded by tokaSetup
+
+// The level layer's model, null until levelSetup ran (tests read its texture
+// coordinates, which the layer scrolls in place).
+Model* levelLoadedModel();

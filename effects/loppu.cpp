@@ -1,10 +1,30 @@
-// Scene "loppu": filled in with the scenes; until then it only clears the frame.
+// Scene "loppu efu", the closing: one full-screen picture that fades in from
+// black and then stays until the show ends. No music synchronisation.
+//
+// Main thread, with the GL context current. Overlay rectangles in the
+// 640 x 480 virtual screen, frameTime in milliseconds.
 #include <GL/gl.h>
 
 #include "effects/effects.h"
+#include "render/overlay.h"
+#include "resources/texture.h"
+
+namespace {
+
+Texture* alttariTexture = nullptr; // "tavara\alttari.jpg"
+float loppuFade = 1.0f; // alpha of the black overlay; no floor, a negative alpha darkens nothing
+
+} // namespace
 
 int loppuSetup() {
-    return 0;
+    alttariTexture = new Texture;
+    return alttariTexture->load("tavara\\alttari.jpg");
 }
 
-void loppuRender(float frameTime) { glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT); }
+void loppuRender(float frameTime) {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    drawImage(alttariTexture, 0.0f, 0.0f, 640.0f, 480.0f, 1.0f, true);
+    // Drawn before the decrement: the first frame is black.
+    drawFade(0.0f, 0.0f, 0.0f, loppuFade);
+    loppuFade = static_cast<float>(loppuFade - frameTime * 0.0009);
+}

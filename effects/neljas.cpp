@@ -1,10 +1,71 @@
-// Scene "neljas": filled in with the scenes; until then it only clears the frame.
+// Scene "neljas efu": one textured, lit model seen by a camera that circles it
+// at radius 20 while bobbing slowly up and down. No music synchronisation.
+//
+// Main thread, with the GL context current. Angles in degrees, world units,
+// frameTime in milliseconds.
 #include <GL/gl.h>
 
+#include <cmath>
+
 #include "effects/effects.h"
+#include "render/camera.h"
+#include "resources/model.h"
+
+namespace {
+
+int firstFrame = 1;
+Model* neljasModel = nullptr; // "tavara\fps2.3ds"
+Camera neljasCamera;
+float neljasAngle = 0.0f; // orbit angle, degrees, never wrapped
+
+const double DEGREES_TO_RADIANS = 0.01745277777777778; // 3.1415 / 180
+const double BOB_RATE = 0.008267105263157895;          // 3.1415 / 380
+
+} // namespace
 
 void neljasSetup() {
+    const GLfloat ambient[4] = {0.5f, 0.5f, 0.5f, 1.0f};
+    const GLfloat diffuse[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+    const GLfloat position[4] = {0.0f, 1.0f, -1.0f, 1.0f};
+    glLightfv(GL_LIGHT1, GL_AMBIENT, ambient);
+    glLightfv(GL_LIGHT1, GL_DIFFUSE, diffuse);
+    glLightfv(GL_LIGHT1, GL_POSITION, position);
+    glEnable(GL_LIGHT1);
+    glEnable(GL_LIGHTING);
+    glEnable(GL_TEXTURE_2D);
+    glEnable(GL_CULL_FACE);
+    glEnable(GL_DEPTH_TEST);
+    glCullFace(GL_BACK);
 
+    if (!neljasModel) {
+        neljasModel = new Model;
+        neljasModel->load("tavara\\fps2.3ds");
+        neljasModel->loadTextures();
+        for (int i = 0; i < neljasModel->meshCount; ++i)
+            computeNormals(neljasModel->meshes[i]);
+    }
 }
 
-void neljasRender(float frameTime) { glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT); }
+void neljasRender(float frameTime) {
+    glLoadIdentity();
+    if (firstFrame == 1) {
+        // Earlier scenes changed light 1 and the capabilities; the light is
+        // placed with the identity modelview, fixed to the viewer.
+        neljasSetup();
+        firstFrame = 0;
+    }
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glLoadIdentity();
+
+    const double a = neljasAngle;
+    neljasCamera.eye = Vec3(static_cast<float>(std::sin(a * DEGREES_TO_RADIANS) * 20.0),
+                            static_cast<float>(std::sin(a * BOB_RATE) * 5.0),
+                            static_cast<float>(std::cos(a * DEGREES_TO_RADIANS) * 20.0));
+    neljasCamera.target = Vec3(0.0f, 0.0f, 0.0f);
+    neljasCamera.apply();
+    glRotatef(-90.0f, 1.0f, 0.0f, 0.0f);
+    glEnable(GL_DEPTH_TEST);
+    neljasModel->draw();
+
+    neljasAngle = static_cast<float>(neljasAngle + frameTime * 0.025);
+}
