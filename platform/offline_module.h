@@ -1,0 +1,61 @@
+// Offline, deterministic rendering of a tracker module, for the capture
+// program and the tests: the module is rendered from time 0 in fixed 1 ms
+// slices with the real player's settings (module_player.h), and the position
+// word at the start of every slice is kept, so the position at any sample
+// time is known exactly. Two renders of the same file give identical samples.
+//
+// One thread (whichever owns the object). Output is mono float at
+// PLAYER_RATE (44100 Hz); times are sample indices from the start of the song
+// or seconds; position words hold the order in bits 0-15, the row in 16-31.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct openmpt_module;
+
+namespace platform {
+
+class OfflineModule {
+  public:
+    OfflineModule() = default;
+    ~OfflineModule();
+    OfflineModule(const OfflineModule&) = delete;
+    OfflineModule& operator=(const OfflineModule&) = delete;
+
+    // Loads a module held in memory. False when the library cannot load it.
+    // Every line the library logs while loading is appended to log (when given).
+    bool load(const unsigned char* data, size_t size, std::vector<std::string>* log);
+    // Reads the file first. False when it cannot be read or loaded.
+    bool loadFile(const std::string& path, std::vector<std::string>* log);
+    bool loaded() const { return module != nullptr; }
+
+    // What the file holds (0 when nothing is loaded).
+    int orderCount() const;
+    int patternRowsAtOrder(int order) const;
+    double durationSeconds() const;
+    // Seconds at which row 0 of order starts, from the library's own timing;
+    // a negative value when the order is out of range. Does not disturb the
+    // render (it uses a second copy of the module).
+    double orderStartSeconds(int order);
+
+    // Renders until endSample samples exist (no-op when already there).
+    void renderTo(uint64_t endSample);
+    // Position word at the given sample index, rendering up to it if needed.
+    uint32_t positionAtSample(uint64_t sample);
+    // Position word at a virtual time in milliseconds.
+    uint32_t positionAtMs(uint32_t ms);
+    // Everything rendered so far.
+    const std::vector<float>& samples() const { return audio; }
+
+  private:
+    openmpt_module* module = nullptr;
+    openmpt_module* probe = nullptr; // for timing questions
+    std::vector<unsigned char> file;
+    std::vector<float> audio;
+    std::vector<uint32_t> sliceWords; // position at the start of each slice
+};
+
+} // namespace platform
