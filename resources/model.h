@@ -19,14 +19,14 @@ constexpr unsigned int MATERIAL_HAS_TEXTURE = 1;
 constexpr double MODEL_SCALE = 0.09;
 
 class Face {
-public:
+  public:
     uint16_t a = 0;
     uint16_t b = 0;
     uint16_t c = 0;
 };
 
 class MeshVertex {
-public:
+  public:
     Vec3 position;
     Vec3 normal;
     float u = 0.0f;
@@ -34,14 +34,14 @@ public:
 };
 
 class FaceGroup {
-public:
+  public:
     int materialIndex = 0;
     int faceCount = 0;
     Face* faces = nullptr;
 };
 
 class Mesh {
-public:
+  public:
     char name[NAME_SIZE] = {};
     int faceCount = 0;
     int vertexCount = 0;
@@ -49,10 +49,12 @@ public:
     Face* faces = nullptr;
     MeshVertex* vertices = nullptr;
     FaceGroup* groups[MAX_FACE_GROUPS] = {};
+    // Entries allocated in vertices; vertexCount never exceeds it.
+    int vertexCapacity = 0;
 };
 
 class Material {
-public:
+  public:
     unsigned int flags = 0;
     char name[NAME_SIZE] = {};
     float ambient[3] = {};
@@ -68,7 +70,7 @@ public:
 };
 
 class Model {
-public:
+  public:
     Mesh* meshes[MAX_MESHES] = {};
     Mesh* currentMesh = nullptr;
     Material* materials[MAX_MATERIALS] = {};
@@ -83,6 +85,10 @@ public:
     char objectName[NAME_SIZE] = {};
     float colorScratch[3] = {};
     float percentScratch = 0.0f;
+    // End of the chunk being handled: no read goes past it.
+    size_t chunkEnd = 0;
+    // Nesting depth of chunk runs being read (bounded against hostile files).
+    int depth = 0;
 
     // Reads the file into the model. 0 when it cannot be opened, else 1.
     int load(const char* path);
@@ -90,6 +96,35 @@ public:
     int loadFromMemory(const unsigned char* data, size_t size);
     // Loads the texture of every material in order (needs the GL context).
     void loadTextures();
+
+    // The chunk reader. Every read stays inside the chunk being handled.
+    void readString(char* dest);
+    // False when fewer than 6 bytes are left in the enclosing chunk.
+    bool readChunkHeader(int* id, int* length);
+    void readChunks(int byteCount);
+    void handleChunk(int id, int contentLength);
+
+    // Chunk handlers, one per id of the dispatch table.
+    void readColorF(int id, int contentLength);
+    void readColor24(int id, int contentLength);
+    void readIntPercentage(int id, int contentLength);
+    void readFloatPercentage(int id, int contentLength);
+    void readEditor(int id, int contentLength);
+    void readObject(int id, int contentLength);
+    void readTriMesh(int id, int contentLength);
+    void readVertices(int id, int contentLength);
+    void readFaces(int id, int contentLength);
+    void readFaceMaterial(int id, int contentLength);
+    void readMapping(int id, int contentLength);
+    void readMaterialName(int id, int contentLength);
+    void readAmbient(int id, int contentLength);
+    void readDiffuse(int id, int contentLength);
+    void readSpecular(int id, int contentLength);
+    void readTransparency(int id, int contentLength);
+    void readAdditive(int id, int contentLength);
+    void readTextureMap(int id, int contentLength);
+    void readMapName(int id, int contentLength);
+    void readMaterial(int id, int contentLength);
 
     // Textured, per face group, with each material's opacity (render/).
     void draw();
