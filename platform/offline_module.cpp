@@ -85,6 +85,18 @@ double OfflineModule::durationSeconds() const {
     return module ? openmpt_module_get_duration_seconds(module) : 0.0;
 }
 
+int OfflineModule::channelCount() const {
+    return module ? openmpt_module_get_num_channels(module) : 0;
+}
+
+int OfflineModule::cell(int order, int row, int channel, CellField field) const {
+    if (!module || order < 0 || order >= orderCount() || row < 0 ||
+        row >= patternRowsAtOrder(order) || channel < 0 || channel >= channelCount())
+        return 0;
+    return openmpt_module_get_pattern_row_channel_command(
+        module, openmpt_module_get_order_pattern(module, order), row, channel, field);
+}
+
 double OfflineModule::orderStartSeconds(int order) {
     if (!probe || order < 0 || order >= orderCount())
         return -1.0;

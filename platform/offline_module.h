@@ -36,6 +36,13 @@ class OfflineModule {
     int orderCount() const;
     int patternRowsAtOrder(int order) const;
     double durationSeconds() const;
+    int channelCount() const;
+    // One field of a pattern cell at (order, row, channel): the note (0 none,
+    // 1-120 = IT notes 0-119 plus one, 254/255 cut/off as the library counts
+    // them), the sample or instrument number, or the volume. 0 when empty or
+    // out of range.
+    enum CellField { CellNote = 0, CellSample = 1, CellVolume = 4 };
+    int cell(int order, int row, int channel, CellField field) const;
     // Seconds at which row 0 of order starts, from the library's own timing;
     // a negative value when the order is out of range. Does not disturb the
     // render (it uses a second copy of the module).
