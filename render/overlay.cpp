@@ -1,0 +1,111 @@
+// Screen-space quads over the current frame: pictures, tinted pictures and
+// colour fades, in a 640 x 480 virtual screen (origin top left, y down) that
+// an orthographic unit square maps onto the whole viewport.
+//
+// Main thread, between a frame's clear and its swap. Every call pushes all GL
+// attributes and both matrices and pops them again, so the caller's 3D state
+// is untouched.
+#include "render/overlay.h"
+
+#include <GL/gl.h>
+
+#include "resources/texture.h"
+
+namespace {
+
+// Every attribute group of OpenGL 1.1.
+constexpr GLbitfield ALL_ATTRIBUTES = 0xFFFFF;
+constexpr float SCREEN_X_SCALE = 1.0f / 640.0f; // 0.0015625f
+constexpr float SCREEN_Y_SCALE = 1.0f / 480.0f; // 0.0020833334f
+
+// Unit square with y = 0 at the top, for both matrices; undone by endScreen.
+void beginScreen() {
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glOrtho(0.0, 1.0, 1.0, 0.0, -1.0, 1.0);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+}
+
+void endScreen() {
+    glPopMatrix();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopAttrib();
+}
+
+void drawTexturedQuad(Texture* texture, float x0, float y0, float x1, float y1, float red,
+                      float green, float blue, float alpha, bool additive) {
+    glPushAttrib(ALL_ATTRIBUTES);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_TEXTURE_GEN_S);
+    glDisable(GL_TEXTURE_GEN_T);
+    glDisable(GL_DEPTH_TEST);
+    glBlendFunc(GL_SRC_ALPHA, additive ? GL_ONE : GL_ONE_MINUS_SRC_ALPHA);
+    glEnable(GL_BLEND);
+    if (texture) {
+        texture->bind();
+    } else {
+        // No picture: the quad is drawn untextured, as an unloaded one would be.
+        glEnable(GL_TEXTURE_2D);
+        glBindTexture(GL_TEXTURE_2D, 0);
+    }
+    beginScreen();
+    float left = x0 * SCREEN_X_SCALE;
+    float top = y0 * SCREEN_Y_SCALE;
+    float right = x1 * SCREEN_X_SCALE;
+    float bottom = y1 * SCREEN_Y_SCALE;
+    // Counter-clockwise on the screen for x0 < x1 and y0 < y1, so a normal
+    // rectangle survives back-face culling; the picture's first row lies along y0.
+    glBegin(GL_QUADS);
+    glColor4f(red, green, blue, alpha);
+    glTexCoord2f(0.0f, 0.0f);
+    glVertex2f(left, top);
+    glColor4f(red, green, blue, alpha);
+    glTexCoord2f(0.0f, 1.0f);
+    glVertex2f(left, bottom);
+    glColor4f(red, green, blue, alpha);
+    glTexCoord2f(1.0f, 1.0f);
+    glVertex2f(right, bottom);
+    glColor4f(red, green, blue, alpha);
+    glTexCoord2f(1.0f, 0.0f);
+    glVertex2f(right, top);
+    glEnd();
+    endScreen();
+}
+
+} // namespace
+
+void drawImage(Texture* texture, float x0, float y0, float x1, float y1, float alpha,
+               bool additive) {
+    drawTexturedQuad(texture, x0, y0, x1, y1, 1.0f, 1.0f, 1.0f, alpha, additive);
+}
+
+void drawTintedImage(Texture* texture, float x0, float y0, float x1, float y1, float red,
+                     float green, float blue, float alpha, bool additive) {
+    drawTexturedQuad(texture, x0, y0, x1, y1, red, green, blue, alpha, additive);
+}
+
+void drawFade(float red, float green, float blue, float alpha) {
+    glPushAttrib(ALL_ATTRIBUTES);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_DEPTH_TEST);
+    beginScreen();
+    glBegin(GL_QUADS);
+    glColor4f(red, green, blue, alpha);
+    glVertex2f(0.0f, 0.0f);
+    glColor4f(red, green, blue, alpha);
+    glVertex2f(0.0f, 1.0f);
+    glColor4f(red, green, blue, alpha);
+    glVertex2f(1.0f, 1.0f);
+    glColor4f(red, green, blue, alpha);
+    glVertex2f(1.0f, 0.0f);
+    glEnd();
+    endScreen();
+}
