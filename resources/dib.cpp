@@ -327,7 +327,7 @@ DibImage* decodeDib(const unsigned char* data, size_t size, const char** message
         src.topDown = true;
         height = -height;
     }
-    if (width <= 0 || height <= 0 || bitsOffset > size) {
+    if (width <= 0 || height <= 0 || height > INT_MAX || bitsOffset > size) {
         return fail(message, MSG_CONVERSION);
     }
     if (static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > MAX_DIB_PIXELS) {
