@@ -38,3 +38,6 @@ void teardown();
 void runFrameLoop();
 // The same loop over another schedule (tests).
 void runFrameLoopWith(const EffectEntry* table);
+// The first row of table whose span holds t, or null when the terminator is
+// reached first.
+const EffectEntry* findEffect(const EffectEntry* table, int t);

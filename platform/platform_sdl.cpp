@@ -1,0 +1,214 @@
+// The show's window over SDL2: one X11 (or Wayland) window with a double-
+// buffered RGBA GL visual, its compatibility GL context, and the Backend that
+// the frame loop runs against while the window is open.
+//
+// Main thread only. Ticks are SDL's millisecond counter truncated to 32 bits
+// (wrap-safe differences are the caller's business); sizes are pixels.
+#include <SDL.h>
+
+#include <cstdlib>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+SDL_Window* window = nullptr;
+SDL_GLContext context = nullptr;
+
+int countBits(Uint32 mask) {
+    int bits = 0;
+    for (; mask; mask &= mask - 1)
+        ++bits;
+    return bits;
+}
+
+// Colour bits per channel of the desktop's current mode: a 16-bit screen asks
+// for 5-6-5, a 24- or 32-bit one for 8-8-8.
+void desktopChannelBits(int* red, int* green, int* blue) {
+    *red = *green = *blue = 8;
+    SDL_DisplayMode mode;
+    if (SDL_GetDesktopDisplayMode(0, &mode) != 0)
+        return;
+    int bpp = 0;
+    Uint32 r = 0, g = 0, b = 0, a = 0;
+    if (SDL_PixelFormatEnumToMasks(mode.format, &bpp, &r, &g, &b, &a) != SDL_TRUE)
+        return;
+    if (countBits(r) > 0 && countBits(g) > 0 && countBits(b) > 0) {
+        *red = countBits(r);
+        *green = countBits(g);
+        *blue = countBits(b);
+    }
+}
+
+struct VisualRequest {
+    int red, green, blue;
+    int depth;
+};
+
+void requestVisual(const VisualRequest& v) {
+    SDL_GL_ResetAttributes();
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, v.red);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, v.green);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, v.blue);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, v.depth);
+    // No profile and no version: the driver's default context is a
+    // compatibility one, where GL 1.1 immediate mode and GLU work.
+}
+
+uint32_t sdlTicks() {
+    return static_cast<uint32_t>(SDL_GetTicks());
+}
+
+// One SDL event per call, reduced to what the window procedure tells apart.
+bool sdlTakeEvent(Event* out) {
+    SDL_Event e;
+    if (!SDL_PollEvent(&e))
+        return false;
+    *out = Event();
+    switch (e.type) {
+    case SDL_QUIT:
+        out->type = Event::Close;
+        break;
+    case SDL_KEYDOWN:
+        out->type = Event::KeyDown;
+        break;
+    case SDL_WINDOWEVENT:
+        if (e.window.event == SDL_WINDOWEVENT_CLOSE) {
+            out->type = Event::Close;
+        } else if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+            out->type = Event::Resize;
+            // The GL drawable, not the window's logical size: they differ on
+            // scaled displays, and the viewport counts drawable pixels.
+            SDL_Window* w = SDL_GetWindowFromID(e.window.windowID);
+            if (w) {
+                SDL_GL_GetDrawableSize(w, &out->width, &out->height);
+            } else {
+                out->width = e.window.data1;
+                out->height = e.window.data2;
+            }
+        }
+        break;
+    default:
+        break;
+    }
+    return true;
+}
+
+bool sdlEscapeHeld() {
+    // The keyboard state follows the events that SDL has read from the
+    // display, so read what is pending first (the events stay queued).
+    SDL_PumpEvents();
+    const Uint8* keys = SDL_GetKeyboardState(nullptr);
+    return keys && keys[SDL_SCANCODE_ESCAPE];
+}
+
+void sdlSwapBuffers() {
+    if (window)
+        SDL_GL_SwapWindow(window);
+}
+
+bool sdlContextCurrent() {
+    return context != nullptr && SDL_GL_GetCurrentContext() != nullptr;
+}
+
+void sdlReleaseContext() {
+    if (!context)
+        return;
+    SDL_GL_MakeCurrent(window, nullptr);
+    SDL_GL_DeleteContext(context);
+    context = nullptr;
+}
+
+// Size changes from the window's creation and showing happened while no GL
+// context existed; they must not resize the viewport later.
+int dropEarlySizeEvents(void*, SDL_Event* e) {
+    if (e->type != SDL_WINDOWEVENT)
+        return 1;
+    return e->window.event != SDL_WINDOWEVENT_SIZE_CHANGED &&
+           e->window.event != SDL_WINDOWEVENT_RESIZED;
+}
+
+const Backend sdlBackend = {sdlTicks,       sdlTakeEvent,      sdlEscapeHeld,
+                            sdlSwapBuffers, sdlContextCurrent, sdlReleaseContext};
+
+SDL_Window* createGlWindow(const WindowSpec& spec) {
+    int red, green, blue;
+    desktopChannelBits(&red, &green, &blue);
+    // The closest visual the display offers: first the full request, then
+    // with a smaller or no depth buffer, then any RGBA colour depth.
+    const VisualRequest requests[] = {
+        {red, green, blue, 24}, {red, green, blue, 16}, {red, green, blue, 0}, {1, 1, 1, 0}};
+    for (const VisualRequest& request : requests) {
+        requestVisual(request);
+        SDL_Window* created = SDL_CreateWindow(spec.title, 0, 0, spec.width, spec.height,
+                                               SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+        if (created)
+            return created;
+    }
+    requestVisual(requests[0]);
+    return nullptr;
+}
+
+} // namespace
+
+int openWindow(const WindowSpec& spec) {
+    // SDL 2 takes the X11 class name only from the environment, read when the
+    // video system starts.
+    setenv("SDL_VIDEO_X11_WMCLASS", spec.className, 1);
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+        return WindowClassFailed;
+
+    window = createGlWindow(spec);
+    if (!window) {
+        // Tell a window system that cannot make windows at all from one that
+        // has no GL visual for ours.
+        SDL_Window* plain =
+            SDL_CreateWindow(spec.title, 0, 0, spec.width, spec.height, SDL_WINDOW_HIDDEN);
+        if (!plain)
+            return WindowCreateFailed;
+        SDL_DestroyWindow(plain);
+        return PixelFormatNotFound;
+    }
+
+    SDL_ShowWindow(window);
+    // The size asked for is the outer size, frame included: where a window
+    // manager adds a frame, the client area shrinks by it. SDL places the
+    // client area, so it goes the frame's width right and down.
+    int top = 0, left = 0, bottom = 0, right = 0;
+    if (SDL_GetWindowBordersSize(window, &top, &left, &bottom, &right) == 0 &&
+        (top > 0 || left > 0 || bottom > 0 || right > 0)) {
+        const int clientWidth = spec.width - left - right;
+        const int clientHeight = spec.height - top - bottom;
+        if (clientWidth > 0 && clientHeight > 0)
+            SDL_SetWindowSize(window, clientWidth, clientHeight);
+        SDL_SetWindowPosition(window, left, top);
+    }
+    return WindowOk;
+}
+
+bool createWindowContext() {
+    if (!window)
+        return false;
+    SDL_PumpEvents();
+    SDL_FilterEvents(dropEarlySizeEvents, nullptr);
+    context = SDL_GL_CreateContext(window);
+    if (!context)
+        return false;
+    if (SDL_GL_MakeCurrent(window, context) != 0) {
+        SDL_GL_DeleteContext(context);
+        context = nullptr;
+        return false;
+    }
+    setBackend(&sdlBackend);
+    return true;
+}
+
+void windowClientSize(int* width, int* height) {
+    *width = *height = 0;
+    if (window)
+        SDL_GL_GetDrawableSize(window, width, height);
+}
+
+} // namespace platform
