@@ -82,8 +82,9 @@ void paletteColor(const Source& src, unsigned index, unsigned char* out) {
     out[2] = entry[0];
 }
 
-// One colour channel of a masked 16- or 32-bit pixel, scaled to 0..255 so that
-// a full 5-bit 31 becomes 255, not 248.
+// One colour channel of a masked 16- or 32-bit pixel, widened to 8 bits by
+// repeating its bits (5-bit 31 becomes 255, not 248) or narrowed by keeping its
+// top 8 bits.
 unsigned char maskedChannel(uint32_t pixel, uint32_t mask) {
     if (mask == 0) {
         return 0;
@@ -92,9 +93,22 @@ unsigned char maskedChannel(uint32_t pixel, uint32_t mask) {
     while (!((mask >> shift) & 1)) {
         shift++;
     }
-    uint64_t max = mask >> shift;
+    uint32_t field = mask >> shift;
+    int bits = 0;
+    while (bits < 32 && (field >> bits) != 0) {
+        bits++;
+    }
     uint64_t value = (pixel & mask) >> shift;
-    return static_cast<unsigned char>((value * 255 + max / 2) / max);
+    if (bits >= 8) {
+        return static_cast<unsigned char>(value >> (bits - 8));
+    }
+    uint64_t widened = 0;
+    int filled = 0;
+    while (filled < 8) {
+        widened = (widened << bits) | value;
+        filled += bits;
+    }
+    return static_cast<unsigned char>(widened >> (filled - 8));
 }
 
 // Uncompressed rows, each padded to 4 bytes in the file.

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "model_checks.h"
 #include "resources/model.h"
 #include "test_files.h"
 
@@ -22,37 +23,6 @@ std::unique_ptr<Model> loadBytes(const Bytes& bytes, const char* seedName = null
     auto model = std::make_unique<Model>();
     EXPECT_EQ(model->loadFromMemory(bytes.data(), bytes.size()), 1);
     return model;
-}
-
-// The invariants that drawing relies on, for any input.
-void expectInBounds(const Model& model) {
-    ASSERT_LE(model.meshCount, MAX_MESHES);
-    ASSERT_LE(model.materialCount, MAX_MATERIALS);
-    for (int m = 0; m < model.meshCount; m++) {
-        const Mesh* mesh = model.meshes[m];
-        ASSERT_GE(mesh->vertexCount, 0);
-        ASSERT_LE(mesh->vertexCount, mesh->vertexCapacity);
-        ASSERT_LT(strnlen(mesh->name, NAME_SIZE), static_cast<size_t>(NAME_SIZE));
-        for (int f = 0; f < mesh->faceCount; f++) {
-            EXPECT_LT(mesh->faces[f].a, mesh->vertexCount);
-            EXPECT_LT(mesh->faces[f].b, mesh->vertexCount);
-            EXPECT_LT(mesh->faces[f].c, mesh->vertexCount);
-        }
-        ASSERT_LE(mesh->groupCount, MAX_FACE_GROUPS);
-        for (int g = 0; g < mesh->groupCount; g++) {
-            const FaceGroup* group = mesh->groups[g];
-            EXPECT_LE(group->materialIndex, model.materialCount);
-            for (int f = 0; f < group->faceCount; f++) {
-                EXPECT_LT(group->faces[f].a, mesh->vertexCount);
-                EXPECT_LT(group->faces[f].b, mesh->vertexCount);
-                EXPECT_LT(group->faces[f].c, mesh->vertexCount);
-            }
-        }
-    }
-    for (int i = 0; i < model.materialCount; i++) {
-        EXPECT_LT(strnlen(model.materials[i]->name, NAME_SIZE), static_cast<size_t>(NAME_SIZE));
-        EXPECT_LT(strnlen(model.materials[i]->mapName, NAME_SIZE), static_cast<size_t>(NAME_SIZE));
-    }
 }
 
 Bytes meshWithGroup(const std::string& groupName) {
