@@ -1,0 +1,74 @@
+// The capture program's command line and the arithmetic that maps frame-loop
+// passes to show time and to audio samples.
+//
+// Main thread. Times are milliseconds of show time from the start of the
+// frame loop; audio positions are sample indices at CAPTURE_AUDIO_RATE Hz;
+// sizes are pixels. Pass n of a capture at f frames per second runs at show
+// time floor(n * 1000 / f) ms and covers the samples from
+// floor(n * 44100 / f) up to the next pass's first sample.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr int CAPTURE_AUDIO_RATE = 44100;
+// The last millisecond that the schedule still draws; a range's end is
+// exclusive, so the whole show is [0, SHOW_LAST_MS + 1).
+constexpr int SHOW_LAST_MS = 169000;
+constexpr int SHOW_END_MS = SHOW_LAST_MS + 1;
+constexpr int MAX_CAPTURE_FPS = 1000;
+constexpr int MAX_CAPTURE_SIZE = 4096;
+
+enum class CaptureOutput {
+    None,       // nothing chosen yet
+    Video,      // a .mp4 or .mkv file through ffmpeg
+    PngFolder,  // PNG sequence and audio.wav, or at-MS.png pictures
+    RenderOnly, // every frame rendered and read back, nothing written
+};
+
+struct CaptureOptions {
+    int width = 640;
+    int height = 480;
+    int fps = 60;
+    // Range of show time whose passes are written: fromMs <= t < toMs.
+    int fromMs = 0;
+    int toMs = SHOW_END_MS;
+    bool rangeGiven = false;
+    // Single pictures; sorted, without repeats.
+    std::vector<int> atMs;
+    CaptureOutput output = CaptureOutput::None;
+    std::string outputPath;
+    // The folder that holds tavara/; empty: the working directory, else the
+    // program's own folder.
+    std::string dataDir;
+    std::string videoCodec = "libx264";
+    std::string audioCodec = "aac";
+    bool quiet = false;
+    bool help = false;
+};
+
+// Parses argv[1..]. False with a one-line reason in *error (without the
+// program name) on bad arguments. --help sets help and skips the other checks.
+bool parseCaptureArgs(int argc, const char* const* argv, CaptureOptions* options,
+                      std::string* error);
+// The --help text.
+std::string captureUsage();
+
+// Show time of pass n.
+uint32_t passTimeMs(uint64_t pass, int fps);
+// The first pass whose time is at or after ms.
+uint64_t firstPassAtOrAfter(uint64_t ms, int fps);
+// The last pass whose time is at or before ms.
+uint64_t lastPassAtOrBefore(uint64_t ms, int fps);
+// First audio sample of pass n.
+uint64_t passFirstSample(uint64_t pass, int fps);
+
+// What one capture renders and writes, in passes.
+struct CapturePlan {
+    uint64_t firstPass = 0;         // first pass of the range
+    uint64_t endPass = 0;           // one past the range's last pass
+    std::vector<uint64_t> atPasses; // the pass of each atMs entry, same order
+    uint64_t stopPass = 0;          // the loop is ended before this pass runs
+};
+CapturePlan planCapture(const CaptureOptions& options);
