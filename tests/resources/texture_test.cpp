@@ -1,0 +1,246 @@
+// Tests of Texture loading and upload on a real, off-screen GL context: the
+// path rules, which path records the size, and the texels read back.
+//
+// Test thread, with the off-screen context current. Sizes in pixels. Files are
+// written under the build folder and named by relative, lower-case paths, since
+// Texture::load lower-cases the whole path.
+#include <gtest/gtest.h>
+
+#include <GL/gl.h>
+
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+#include <jpeglib.h>
+
+#include "platform/offscreen.h"
+#include "platform/platform.h"
+#include "resources/dib.h"
+#include "resources/model.h"
+#include "resources/texture.h"
+#include "test_files.h"
+
+using namespace testfiles;
+
+namespace {
+
+const std::string DIR = "test-scratch/texture";
+
+Bytes bmp24(int width, int height) {
+    // Pixel (x, y) from the bottom: red x, green y, blue 7.
+    size_t stride = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
+    Bytes bits;
+    for (int y = 0; y < height; y++) {
+        Bytes row;
+        for (int x = 0; x < width; x++) {
+            row =
+                cat({row, Bytes{7, static_cast<unsigned char>(y), static_cast<unsigned char>(x)}});
+        }
+        row.resize(stride, 0);
+        bits = cat({bits, row});
+    }
+    Bytes info =
+        cat({u32(40), u32(static_cast<uint32_t>(width)), u32(static_cast<uint32_t>(height)), u16(1),
+             u16(24), u32(0), u32(0), u32(0), u32(0), u32(0), u32(0)});
+    return cat({Bytes{'B', 'M'}, u32(static_cast<uint32_t>(54 + bits.size())), u32(0), u32(54),
+                info, bits});
+}
+
+Bytes jpeg(int width, int height, int components) {
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr errors;
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    jpeg_mem_dest(&cinfo, &out, &outSize);
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = components;
+    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 100, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    Bytes row(static_cast<size_t>(width) * components, 90);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW p = row.data();
+        jpeg_write_scanlines(&cinfo, &p, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    Bytes result(out, out + outSize);
+    free(out);
+    return result;
+}
+
+GLint levelParameter(int level, GLenum name) {
+    GLint value = -1;
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, level, name, &value);
+    return value;
+}
+
+} // namespace
+
+class TextureGl : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        // Relative data paths are resolved from the build folder.
+        if (chdir(TUHKALA_BINARY_DIR) != 0) {
+            return;
+        }
+        scratchDir("texture");
+        platform::setMessageBoxesEnabled(false);
+        std::string error;
+        contextOpen = platform::openOffscreen(64, 64, &error);
+        contextError = error;
+    }
+    static void TearDownTestSuite() {
+        if (contextOpen) {
+            platform::closeOffscreen();
+        }
+    }
+    void SetUp() override {
+        if (!contextOpen) {
+            GTEST_SKIP() << "no off-screen GL context: " << contextError;
+        }
+    }
+    static bool contextOpen;
+    static std::string contextError;
+};
+
+bool TextureGl::contextOpen = false;
+std::string TextureGl::contextError;
+
+TEST_F(TextureGl, UpperCasePathIsLowerCasedAndOpened) {
+    ASSERT_TRUE(writeFile(DIR + "/pic.jpg", jpeg(16, 8, 3)));
+    Texture texture;
+    EXPECT_EQ(texture.load("TEST-SCRATCH\\TEXTURE\\PIC.JPG"), 0);
+    EXPECT_STREQ(texture.fileName, "test-scratch\\texture\\pic.jpg");
+    ASSERT_NE(texture.textureId, 0u);
+    EXPECT_TRUE(glIsTexture(texture.textureId));
+    texture.bind();
+    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
+    GLint bound = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    EXPECT_EQ(static_cast<GLuint>(bound), texture.textureId);
+    EXPECT_EQ(levelParameter(0, GL_TEXTURE_WIDTH), 16);
+    EXPECT_EQ(levelParameter(1, GL_TEXTURE_WIDTH), 8); // mipmaps were built
+    GLint filter = 0;
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &filter);
+    EXPECT_EQ(filter, GL_LINEAR_MIPMAP_NEAREST);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &filter);
+    EXPECT_EQ(filter, GL_LINEAR);
+    // The JPEG path does not record the size.
+    EXPECT_EQ(texture.width, 0);
+    EXPECT_EQ(texture.height, 0);
+}
+
+TEST_F(TextureGl, OtherExtensionsLoadNothing) {
+    Bytes picture = jpeg(8, 8, 3);
+    for (const char* name : {"/pic.jpeg", "/pic.png", "/pic.tga", "/pic"}) {
+        ASSERT_TRUE(writeFile(DIR + name, picture));
+        Texture texture;
+        EXPECT_EQ(texture.load((DIR + name).c_str()), 0);
+        EXPECT_EQ(texture.textureId, 0u) << name;
+        EXPECT_EQ(texture.width, 0);
+    }
+    Texture missing;
+    EXPECT_EQ(missing.load("test-scratch/texture/missing.jpg"), 0);
+    EXPECT_EQ(missing.textureId, 0u);
+    EXPECT_EQ(missing.loadBmp("test-scratch/texture/missing.bmp"), 1);
+}
+
+TEST_F(TextureGl, BothSubstringsMeanBothPathsBmpFirst) {
+    // A JPEG named x.bmp.jpg: the BMP path runs first and rejects it (its
+    // message shows), then the JPEG path makes the texture.
+    ASSERT_TRUE(writeFile(DIR + "/x.bmp.jpg", jpeg(8, 8, 3)));
+    Texture texture;
+    testing::internal::CaptureStderr();
+    texture.load("test-scratch/texture/x.bmp.jpg");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: Unknown DIB file format.\n");
+    EXPECT_NE(texture.textureId, 0u);
+    EXPECT_EQ(texture.width, 0);
+
+    // A directory named .jpg picks the JPEG path for a BMP file too: the BMP
+    // path uploads, the JPEG path then fails quietly and leaves that texture.
+    ASSERT_EQ(system(("mkdir -p " + DIR + "/d.jpg").c_str()), 0);
+    ASSERT_TRUE(writeFile(DIR + "/d.jpg/p.bmp", bmp24(4, 4)));
+    Texture both;
+    both.load("test-scratch/texture/d.jpg/p.bmp");
+    EXPECT_NE(both.textureId, 0u);
+    EXPECT_EQ(both.width, 4);
+}
+
+TEST_F(TextureGl, BmpRecordsSizeJpegDoesNot) {
+    ASSERT_TRUE(writeFile(DIR + "/wide.bmp", bmp24(256, 128)));
+    ASSERT_TRUE(writeFile(DIR + "/wide.jpg", jpeg(256, 128, 3)));
+    Texture fromBmp;
+    fromBmp.load("test-scratch/texture/wide.bmp");
+    EXPECT_EQ(fromBmp.width, 256);
+    EXPECT_EQ(fromBmp.height, 128);
+    EXPECT_NE(fromBmp.textureId, 0u);
+    Texture fromJpeg;
+    fromJpeg.load("test-scratch/texture/wide.jpg");
+    EXPECT_EQ(fromJpeg.width, 0);
+    EXPECT_EQ(fromJpeg.height, 0);
+    EXPECT_NE(fromJpeg.textureId, 0u);
+    EXPECT_NE(fromJpeg.textureId, fromBmp.textureId);
+}
+
+TEST_F(TextureGl, UploadReadsBackExactlyAtOddWidths) {
+    // Width 2: 6-byte rows, not a multiple of 4. (Sides stay powers of two, as
+    // gluBuild2DMipmaps rescales other sizes, level 0 included.)
+    ASSERT_TRUE(writeFile(DIR + "/odd.bmp", bmp24(2, 2)));
+    Texture texture;
+    texture.load("test-scratch/texture/odd.bmp");
+    ASSERT_NE(texture.textureId, 0u);
+    GLint alignment = 0;
+    glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
+    EXPECT_EQ(alignment, 4); // restored after the upload
+    glBindTexture(GL_TEXTURE_2D, texture.textureId);
+    Bytes texels(12, 0xCC);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, texels.data());
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    // First texel row is the bottom row: (x, 0, 7) for x = 0, 1, then (x, 1, 7).
+    EXPECT_EQ(texels, (Bytes{0, 0, 7, 1, 0, 7, 0, 1, 7, 1, 1, 7}));
+
+    // A grey JPEG uploads as luminance, one byte per texel.
+    ASSERT_TRUE(writeFile(DIR + "/grey.jpg", jpeg(2, 4, 1)));
+    Texture grey;
+    grey.load("test-scratch/texture/grey.jpg");
+    ASSERT_NE(grey.textureId, 0u);
+    glBindTexture(GL_TEXTURE_2D, grey.textureId);
+    EXPECT_EQ(levelParameter(0, GL_TEXTURE_WIDTH), 2);
+    EXPECT_EQ(levelParameter(0, GL_TEXTURE_LUMINANCE_SIZE) > 0, true);
+    EXPECT_EQ(levelParameter(0, GL_TEXTURE_RED_SIZE), 0);
+    Bytes lum(8, 0);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_LUMINANCE, GL_UNSIGNED_BYTE, lum.data());
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    for (unsigned char value : lum) {
+        EXPECT_NEAR(value, 90, 2);
+    }
+}
+
+TEST_F(TextureGl, ModelLoadsTexturesOfTexturedMaterialsOnly) {
+    ASSERT_TRUE(writeFile(DIR + "/wood.bmp", bmp24(4, 4)));
+    Bytes file = file3ds({
+        material("Plain"),
+        material("Wood", {chunk(0xA200, {chunk(0xA300, {str("TEST-SCRATCH/TEXTURE/WOOD.BMP")})})}),
+        material("NoName", {chunk(0xA200, {})}),
+    });
+    Model model;
+    model.loadFromMemory(file.data(), file.size());
+    ASSERT_EQ(model.materialCount, 3);
+    model.loadTextures();
+    EXPECT_EQ(model.materials[0]->texture.textureId, 0u);
+    EXPECT_EQ(model.materials[0]->texture.fileName, nullptr);
+    EXPECT_NE(model.materials[1]->texture.textureId, 0u);
+    EXPECT_EQ(model.materials[1]->texture.width, 4);
+    EXPECT_STREQ(model.materials[1]->texture.fileName, "test-scratch/texture/wood.bmp");
+    // A texture map without a name: an empty path loads nothing.
+    EXPECT_EQ(model.materials[2]->texture.textureId, 0u);
+    EXPECT_STREQ(model.materials[2]->texture.fileName, "");
+}
