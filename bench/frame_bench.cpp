@@ -1,0 +1,79 @@
+// Frame-time benchmark: every scene of the schedule drawn at 640x480 on the
+// off-screen context of the current GL, with the music position the show
+// would have at each moment, reporting mean and 99th-percentile frame times.
+//
+// Main thread. Run from a folder holding the show's tavara/. Times in ms.
+//
+// Each scene gets FRAMES frames spread evenly over its span of the schedule,
+// in schedule order (scenes leave GL state to their successors as in the
+// show). The position for each frame comes from an offline render of the
+// module at that virtual time; frameTime is the span divided by FRAMES so the
+// scene's own animation covers its whole span. A frame is the render callback
+// plus the swap, which finishes all drawing (glFinish).
+#include <GL/gl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/shell.h"
+#include "bench/bench_util.h"
+#include "music/music.h"
+#include "platform/offline_module.h"
+#include "platform/offscreen.h"
+
+int main(int argc, char** argv) {
+    int frames = argc > 1 ? std::atoi(argv[1]) : 400;
+    if (frames < 1) {
+        std::fprintf(stderr, "usage: frame_bench [FRAMES_PER_SCENE]\n");
+        return 2;
+    }
+    std::string error;
+    if (!platform::openOffscreen(640, 480, &error)) {
+        std::fprintf(stderr, "frame_bench: no off-screen GL context: %s\n", error.c_str());
+        return 1;
+    }
+    platform::OfflineModule module;
+    if (!module.loadFile("tavara/amerikka.it", nullptr)) {
+        std::fprintf(stderr, "frame_bench: cannot load tavara/amerikka.it (run from the build "
+                             "folder)\n");
+        return 1;
+    }
+    initGl();
+    musicScriptPosition(0, 0);
+    runEffectSetups();
+
+    const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    std::printf("Frame time per scene, 640x480 off-screen, %s, %d frames each\n",
+                renderer ? renderer : "unknown renderer", frames);
+    std::printf("  %-12s %9s %9s %9s %9s %9s\n", "scene", "mean ms", "median", "p99 ms", "max ms",
+                "mean fps");
+    std::vector<double> all;
+    for (const EffectEntry* entry = effectTable; entry->render; entry++) {
+        double span = entry->end - entry->start;
+        float frameTime = static_cast<float>(span / frames);
+        std::vector<double> times;
+        times.reserve(static_cast<size_t>(frames));
+        for (int k = 0; k < frames; k++) {
+            uint32_t t = static_cast<uint32_t>(entry->start + span * k / frames);
+            uint32_t word = module.positionAtMs(t);
+            musicScriptPosition(static_cast<int>(word & 0xffff), static_cast<int>(word >> 16));
+            platform::setVirtualTicks(t);
+            double start = bench::nowMs();
+            entry->render(frameTime);
+            platform::swapBuffers();
+            times.push_back(bench::nowMs() - start);
+        }
+        double meanMs = bench::mean(times);
+        std::printf("  %-12s %9.3f %9.3f %9.3f %9.3f %9.1f\n", entry->name, meanMs,
+                    bench::median(times), bench::quantile(times, 0.99), bench::quantile(times, 1.0),
+                    meanMs > 0 ? 1000.0 / meanMs : 0.0);
+        all.insert(all.end(), times.begin(), times.end());
+    }
+    double meanAll = bench::mean(all);
+    std::printf("  %-12s %9.3f %9.3f %9.3f %9.3f %9.1f\n", "all scenes", meanAll,
+                bench::median(all), bench::quantile(all, 0.99), bench::quantile(all, 1.0),
+                meanAll > 0 ? 1000.0 / meanAll : 0.0);
+    return 0;
+}
