@@ -222,7 +222,9 @@ bool openOffscreen(int width, int height, std::string* error) {
     if (width <= 0 || height <= 0) {
         return fail(error, "off-screen surface size must be positive");
     }
-    display = openDisplay();
+    if (display == EGL_NO_DISPLAY) {
+        display = openDisplay();
+    }
     if (display == EGL_NO_DISPLAY) {
         return fail(error, "no EGL display without a window system (surfaceless or device)");
     }
@@ -265,11 +267,10 @@ bool openOffscreen(int width, int height, std::string* error) {
 }
 
 void closeOffscreen() {
+    // The display stays initialised for the next open: terminating it unloads
+    // the driver, which loses track of memory it still holds, and a new
+    // initialisation costs more than keeping the display.
     destroyContext();
-    if (display != EGL_NO_DISPLAY) {
-        eglTerminate(display);
-        display = EGL_NO_DISPLAY;
-    }
     surfaceWidth = 0;
     surfaceHeight = 0;
     if (currentBackend() == &offscreenBackend) {

@@ -18,7 +18,8 @@ constexpr GLbitfield ALL_ATTRIBUTES = 0xFFFFF;
 constexpr float SCREEN_X_SCALE = 1.0f / 640.0f; // 0.0015625f
 constexpr float SCREEN_Y_SCALE = 1.0f / 480.0f; // 0.0020833334f
 
-// Unit square with y = 0 at the top, for both matrices; undone by endScreen.
+// Unit square with y = 0 at the top, on both matrices pushed; undone by
+// restoreState.
 void beginScreen() {
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
@@ -29,7 +30,9 @@ void beginScreen() {
     glLoadIdentity();
 }
 
-void endScreen() {
+// Pops both matrices, leaves the modelview mode selected and restores every
+// attribute, the caller's matrix mode included.
+void restoreState() {
     glPopMatrix();
     glMatrixMode(GL_PROJECTION);
     glPopMatrix();
@@ -74,7 +77,7 @@ void drawTexturedQuad(Texture* texture, float x0, float y0, float x1, float y1, 
     glTexCoord2f(1.0f, 0.0f);
     glVertex2f(right, top);
     glEnd();
-    endScreen();
+    restoreState();
 }
 
 } // namespace
@@ -107,5 +110,5 @@ void drawFade(float red, float green, float blue, float alpha) {
     glColor4f(red, green, blue, alpha);
     glVertex2f(1.0f, 0.0f);
     glEnd();
-    endScreen();
+    restoreState();
 }

@@ -5,6 +5,10 @@
 #include "render/overlay.h"
 
 #include <GL/glu.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <jpeglib.h>
 
 #include "render_fixture.h"
 
@@ -89,6 +93,72 @@ TEST_F(Overlay, PictureShowsUprightWithItsFirstRowAtTheTop) {
     clearTo(0, 0, 0);
     drawImage(picture, 0, 0, 640, 480, 1.0f, false);
     expectGradient([](int*, int*) {});
+}
+
+// A 16 x 16 JPEG file in quadrants: red top left, green top right, blue
+// bottom left, white bottom right. Full-resolution colour, so the 8 x 8 blocks
+// keep the quadrants clean.
+std::vector<unsigned char> quadrantJpeg() {
+    std::vector<unsigned char> rgb;
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 16; ++x) {
+            bool right = x >= 8;
+            bool bottom = y >= 8;
+            unsigned char r = (!right && !bottom) || (right && bottom) ? 255 : 0;
+            unsigned char g = (right && !bottom) || (right && bottom) ? 255 : 0;
+            unsigned char b = bottom ? 255 : 0;
+            rgb.insert(rgb.end(), {r, g, b});
+        }
+    }
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr errors;
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = 16;
+    cinfo.image_height = 16;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 100, TRUE);
+    cinfo.comp_info[0].h_samp_factor = 1;
+    cinfo.comp_info[0].v_samp_factor = 1;
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < 16) {
+        JSAMPROW row = &rgb[cinfo.next_scanline * 16 * 3];
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    std::vector<unsigned char> file(buffer, buffer + size);
+    jpeg_destroy_compress(&cinfo);
+    free(buffer);
+    return file;
+}
+
+TEST_F(Overlay, JpegPictureShowsUpright) {
+    std::string path = "/tmp/tuhkala_render_" + std::to_string(getpid()) + ".jpg";
+    std::vector<unsigned char> file = quadrantJpeg();
+    FILE* out = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(std::fwrite(file.data(), 1, file.size(), out), file.size());
+    std::fclose(out);
+    Texture picture;
+    picture.load(path.c_str());
+    std::remove(path.c_str());
+    // Textures keep their name for the whole run; this one ends with the test.
+    EXPECT_EQ(std::string(picture.fileName), path);
+    free(picture.fileName);
+    picture.fileName = nullptr;
+    ASSERT_NE(picture.textureId, 0u);
+    clearTo(0, 0, 0);
+    drawImage(&picture, 0, 0, 640, 480, 1.0f, false);
+    grab();
+    EXPECT_TRUE(rgbNear(pixel(160, 120), 255, 0, 0, 8));
+    EXPECT_TRUE(rgbNear(pixel(480, 120), 0, 255, 0, 8));
+    EXPECT_TRUE(rgbNear(pixel(160, 360), 0, 0, 255, 8));
+    EXPECT_TRUE(rgbNear(pixel(480, 360), 255, 255, 255, 8));
 }
 
 TEST_F(Overlay, OneMirroredAxisIsCulledAndTwoTurnThePictureHalfway) {
