@@ -50,6 +50,13 @@ VideoEncoder encoder;
 Clock::time_point loopStart;
 Clock::time_point lastProgress;
 
+// The virtual frame loop's own state (runVirtualFrameLoop).
+int loopFps = 60;
+uint64_t loopStopPass = 0;
+uint64_t loopPass = 0;
+platform::OfflineModule* loopMusic = nullptr;
+void (*loopFrameDone)(uint64_t) = nullptr;
+
 int report(const std::string& message) {
     std::fprintf(stderr, "tuhkala-capture: %s\n", message.c_str());
     return 1;
@@ -73,7 +80,7 @@ bool readable(const std::string& path) {
 
 // The position of the offline render at the virtual clock.
 uint32_t capturePosition() {
-    return module.positionAtMs(platform::ticksBetween(startTick, platform::virtualTicks()));
+    return loopMusic->positionAtMs(platform::ticksBetween(startTick, platform::virtualTicks()));
 }
 
 // The frame loop moves the music to order 0 as its clock starts; the offline
@@ -162,18 +169,24 @@ void emitFrame() {
     }
 }
 
-// After every swap: the frame of pass n is finished. Grab it, then move the
-// clock to pass n + 1's time, so that the loop's closing tick reading makes
-// this pass last exactly one frame period and the next pass sees its own
-// time; past the last wanted pass, end the loop the way a quit message does.
+// After every swap: the frame of pass n is finished. Hand it over, then move
+// the clock to pass n + 1's time, so that the loop's closing tick reading
+// makes this pass last exactly one frame period and the next pass sees its
+// own time; before the stop pass, end the loop the way a quit message does.
 void onSwap() {
+    if (loopFrameDone)
+        loopFrameDone(loopPass);
+    platform::setVirtualTicks(startTick + passTimeMs(loopPass + 1, loopFps));
+    loopPass += 1;
+    if (loopPass >= loopStopPass)
+        platform::postEvent({platform::Event::Quit, 0, 0});
+}
+
+void captureFrameDone(uint64_t donePass) {
+    pass = donePass;
     if (!failed)
         emitFrame();
     showProgress(false);
-    platform::setVirtualTicks(startTick + passTimeMs(pass + 1, options->fps));
-    pass += 1;
-    if (pass >= plan.stopPass)
-        platform::postEvent({platform::Event::Quit, 0, 0});
 }
 
 // The data folder: the one given, else the working directory, else the
@@ -279,6 +292,25 @@ std::vector<std::string> missingMediaFiles() {
     return missing;
 }
 
+uint64_t runVirtualFrameLoop(const EffectEntry* table, int fps, uint64_t stopPass,
+                             platform::OfflineModule* music, void (*frameDone)(uint64_t pass)) {
+    loopFps = fps;
+    loopStopPass = stopPass;
+    loopPass = 0;
+    loopMusic = music;
+    loopFrameDone = frameDone;
+    musicSetSource(&CAPTURE_SOURCE);
+    platform::setSwapHook(onSwap);
+    platform::setVirtualTicks(0);
+    runFrameLoopWith(table);
+    platform::setSwapHook(nullptr);
+    musicSetSource(nullptr);
+    // A quit posted after the last pass was read; one left unread (the
+    // schedule ran out first) must not end a later loop.
+    platform::clearPostedEvents();
+    return loopPass;
+}
+
 int runCapture(const CaptureOptions& opts) {
     options = &opts;
     plan = planCapture(opts);
@@ -359,21 +391,14 @@ int runCapture(const CaptureOptions& opts) {
         resizeViewport(opts.width, opts.height);
     runEffectSetups();
 
-    musicSetSource(&CAPTURE_SOURCE);
-    platform::setSwapHook(onSwap);
-    platform::setVirtualTicks(0);
-    pass = 0;
     loopStart = lastProgress = Clock::now();
-    runFrameLoop();
-    platform::setSwapHook(nullptr);
-    musicSetSource(nullptr);
-    if (pass > 0) {
-        pass -= 1;
+    const uint64_t passes =
+        runVirtualFrameLoop(effectTable, opts.fps, plan.stopPass, &module, captureFrameDone);
+    if (passes > 0)
         showProgress(true);
-    }
 
-    if (!failed && pass + 1 < plan.stopPass)
-        stopWithFailure("the show ended after " + std::to_string(pass + 1) + " of " +
+    if (!failed && passes < plan.stopPass)
+        stopWithFailure("the show ended after " + std::to_string(passes) + " of " +
                         std::to_string(plan.stopPass) + " frames");
     if (opts.output == CaptureOutput::Video) {
         // ffmpeg's own verdict comes first: a pipe it closed is only a symptom.
