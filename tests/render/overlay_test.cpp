@@ -242,58 +242,28 @@ TEST_F(Overlay, DrawsAnUnloadedPictureAsPlainColour) {
     EXPECT_TRUE(rgbNear(pixel(500, 100), 0, 255, 0, 0));
 }
 
-// The GL state an effect relies on across an overlay call.
-struct StateSnapshot {
-    GLboolean lighting, depthTest, blend, texture2d, genS, genT, cullFace;
-    GLint blendSource, blendDestination, boundTexture, matrixMode;
-    GLint modelviewDepth, projectionDepth, attribDepth;
-    GLfloat modelview[16], projection[16], color[4];
-
-    static StateSnapshot take() {
-        StateSnapshot s{};
-        s.lighting = glIsEnabled(GL_LIGHTING);
-        s.depthTest = glIsEnabled(GL_DEPTH_TEST);
-        s.blend = glIsEnabled(GL_BLEND);
-        s.texture2d = glIsEnabled(GL_TEXTURE_2D);
-        s.genS = glIsEnabled(GL_TEXTURE_GEN_S);
-        s.genT = glIsEnabled(GL_TEXTURE_GEN_T);
-        s.cullFace = glIsEnabled(GL_CULL_FACE);
-        glGetIntegerv(GL_BLEND_SRC, &s.blendSource);
-        glGetIntegerv(GL_BLEND_DST, &s.blendDestination);
-        glGetIntegerv(GL_TEXTURE_BINDING_2D, &s.boundTexture);
-        glGetIntegerv(GL_MATRIX_MODE, &s.matrixMode);
-        glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &s.modelviewDepth);
-        glGetIntegerv(GL_PROJECTION_STACK_DEPTH, &s.projectionDepth);
-        glGetIntegerv(GL_ATTRIB_STACK_DEPTH, &s.attribDepth);
-        glGetFloatv(GL_MODELVIEW_MATRIX, s.modelview);
-        glGetFloatv(GL_PROJECTION_MATRIX, s.projection);
-        glGetFloatv(GL_CURRENT_COLOR, s.color);
-        return s;
+// The GL state an effect relies on across an overlay call, read back with
+// glGet: capabilities, blend factors, texture binding, matrix mode and stack
+// depths, then both matrices and the current colour.
+std::vector<double> takeState() {
+    std::vector<double> state;
+    for (GLenum capability : {GL_LIGHTING, GL_DEPTH_TEST, GL_BLEND, GL_TEXTURE_2D, GL_TEXTURE_GEN_S,
+                              GL_TEXTURE_GEN_T, GL_CULL_FACE}) {
+        state.push_back(glIsEnabled(capability));
     }
-};
-
-void expectSameState(const StateSnapshot& before, const StateSnapshot& after) {
-    EXPECT_EQ(after.lighting, before.lighting);
-    EXPECT_EQ(after.depthTest, before.depthTest);
-    EXPECT_EQ(after.blend, before.blend);
-    EXPECT_EQ(after.texture2d, before.texture2d);
-    EXPECT_EQ(after.genS, before.genS);
-    EXPECT_EQ(after.genT, before.genT);
-    EXPECT_EQ(after.cullFace, before.cullFace);
-    EXPECT_EQ(after.blendSource, before.blendSource);
-    EXPECT_EQ(after.blendDestination, before.blendDestination);
-    EXPECT_EQ(after.boundTexture, before.boundTexture);
-    EXPECT_EQ(after.matrixMode, before.matrixMode);
-    EXPECT_EQ(after.modelviewDepth, before.modelviewDepth);
-    EXPECT_EQ(after.projectionDepth, before.projectionDepth);
-    EXPECT_EQ(after.attribDepth, before.attribDepth);
-    for (int i = 0; i < 16; ++i) {
-        EXPECT_EQ(after.modelview[i], before.modelview[i]) << i;
-        EXPECT_EQ(after.projection[i], before.projection[i]) << i;
+    for (GLenum query :
+         {GL_BLEND_SRC, GL_BLEND_DST, GL_TEXTURE_BINDING_2D, GL_MATRIX_MODE,
+          GL_MODELVIEW_STACK_DEPTH, GL_PROJECTION_STACK_DEPTH, GL_ATTRIB_STACK_DEPTH}) {
+        GLint value = -1;
+        glGetIntegerv(query, &value);
+        state.push_back(value);
     }
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(after.color[i], before.color[i]) << i;
+    GLfloat values[16];
+    for (GLenum query : {GL_MODELVIEW_MATRIX, GL_PROJECTION_MATRIX, GL_CURRENT_COLOR}) {
+        glGetFloatv(query, values);
+        state.insert(state.end(), values, values + (query == GL_CURRENT_COLOR ? 4 : 16));
     }
+    return state;
 }
 
 TEST_F(Overlay, EveryCallLeavesTheCallersStateAsItWas) {
@@ -321,13 +291,13 @@ TEST_F(Overlay, EveryCallLeavesTheCallersStateAsItWas) {
         // Both matrix modes: the call must hand back the mode it was given.
         for (GLenum mode : {GL_MODELVIEW, GL_PROJECTION}) {
             glMatrixMode(mode);
-            StateSnapshot before = StateSnapshot::take();
+            std::vector<double> before = takeState();
             drawImage(picture, 10, 10, 100, 100, 0.5f, true);
-            expectSameState(before, StateSnapshot::take());
+            EXPECT_EQ(takeState(), before) << "drawImage";
             drawTintedImage(picture, 10, 10, 100, 100, 1, 0, 0, 0.5f, false);
-            expectSameState(before, StateSnapshot::take());
+            EXPECT_EQ(takeState(), before) << "drawTintedImage";
             drawFade(0, 0, 0, 0.3f);
-            expectSameState(before, StateSnapshot::take());
+            EXPECT_EQ(takeState(), before) << "drawFade";
         }
         EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
     }
