@@ -340,11 +340,6 @@ int runCapture(const CaptureOptions& opts) {
                           "sudo apt-get install ffmpeg");
     }
     std::string error;
-    if (opts.output == CaptureOutput::Video && !prepareOutputFile(outputPath, &error))
-        return report(error);
-    if (opts.output == CaptureOutput::PngFolder && !prepareOutputFolder(outputPath, &error))
-        return report(error);
-
     // The whole sound up to the last pass first: it gives every pass its
     // music position and the outputs their sound.
     if (!module.loadFile(platform::dataPath(MODULE_FILE), nullptr))
@@ -359,6 +354,11 @@ int runCapture(const CaptureOptions& opts) {
         return report("no off-screen OpenGL context: " + error);
     platform::setMessageBoxesEnabled(false);
 
+    // Outputs are made only once nothing else can stop the run from starting.
+    if (opts.output == CaptureOutput::Video && !prepareOutputFile(outputPath, &error))
+        return report(error);
+    if (opts.output == CaptureOutput::PngFolder && !prepareOutputFolder(outputPath, &error))
+        return report(error);
     if (opts.output == CaptureOutput::PngFolder && plan.atPasses.empty()) {
         std::vector<unsigned char> wav = wavHeader(passFirstSample(plan.endPass, opts.fps) -
                                                        passFirstSample(plan.firstPass, opts.fps),
@@ -378,8 +378,10 @@ int runCapture(const CaptureOptions& opts) {
         settings.audioRate = CAPTURE_AUDIO_RATE;
         settings.videoCodec = opts.videoCodec;
         settings.audioCodec = opts.audioCodec;
-        if (!startVideoEncoder(&encoder, settings, rangeAudio(), &error))
+        if (!startVideoEncoder(&encoder, settings, rangeAudio(), &error)) {
+            unlink(outputPath.c_str());
             return report(error);
+        }
     }
 
     // The show's own start-up, minus the window and the live music: the
