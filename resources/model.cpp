@@ -12,6 +12,7 @@
 // loop: each chunk header moves the position forward by at least 6 bytes.
 #include "resources/model.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -518,6 +519,27 @@ void Model::loadTextures() {
     for (int i = 0; i < materialCount; i++) {
         materials[i]->loadTexture();
     }
+}
+
+void freeModelRecords(Model* model) {
+    for (int m = 0; m < model->meshCount; m++) {
+        Mesh* mesh = model->meshes[m];
+        for (int g = 0; g < mesh->groupCount; g++) {
+            delete[] mesh->groups[g]->faces;
+            delete mesh->groups[g];
+        }
+        delete[] mesh->faces;
+        delete[] mesh->vertices;
+        delete mesh;
+        model->meshes[m] = nullptr;
+    }
+    for (int i = 0; i < model->materialCount; i++) {
+        free(model->materials[i]->texture.fileName);
+        delete model->materials[i];
+        model->materials[i] = nullptr;
+    }
+    model->meshCount = 0;
+    model->materialCount = 0;
 }
 
 void Material::loadTexture() {

@@ -131,3 +131,9 @@ class Model {
     // Every face of every mesh, white, no materials (render/).
     void drawUntextured();
 };
+
+// Frees every record that loading created (meshes, arrays, groups, materials
+// and their texture name copies) and empties the model. The show never frees
+// a model; tools, tests and fuzz targets do, so that leak checkers see only
+// real leaks. GL texture objects are left alone.
+void freeModelRecords(Model* model);

@@ -239,6 +239,7 @@ bool inspectModel(const Options& options, const std::string& file,
                    number(mat->opacity).c_str(), mat->additive, plainName(mat->mapName).c_str());
         }
     }
+    freeModelRecords(model.get());
     if (!opened) {
         error(file, "cannot be opened");
         return false;

@@ -96,9 +96,9 @@ bool haveImageMagick() {
     return system("convert -version >/dev/null 2>&1") == 0;
 }
 
-std::unique_ptr<Model> loadCorpusModel(const std::string& relative) {
+ModelPtr loadCorpusModel(const std::string& relative) {
     Bytes bytes = readFile(CORPUS + "/3ds/" + relative);
-    auto model = std::make_unique<Model>();
+    ModelPtr model(new Model);
     model->loadFromMemory(bytes.data(), bytes.size());
     return model;
 }
@@ -146,6 +146,7 @@ TEST_F(Corpus, EveryMeshFileStaysInBounds) {
                 ASSERT_TRUE(std::isfinite(n.x) && std::isfinite(n.y) && std::isfinite(n.z)) << path;
             }
         }
+        freeModelRecords(&model);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 
 #include "resources/model.h"
 
@@ -38,3 +39,12 @@ inline void expectInBounds(const Model& model) {
         EXPECT_LT(strnlen(model.materials[i]->mapName, NAME_SIZE), static_cast<size_t>(NAME_SIZE));
     }
 }
+
+// A heap Model whose records are freed with it.
+struct ModelRelease {
+    void operator()(Model* model) const {
+        freeModelRecords(model);
+        delete model;
+    }
+};
+using ModelPtr = std::unique_ptr<Model, ModelRelease>;

@@ -16,11 +16,11 @@ using namespace testfiles;
 
 namespace {
 
-std::unique_ptr<Model> loadBytes(const Bytes& bytes, const char* seedName = nullptr) {
+ModelPtr loadBytes(const Bytes& bytes, const char* seedName = nullptr) {
     if (seedName) {
         keepSeed("3ds", seedName, bytes);
     }
-    auto model = std::make_unique<Model>();
+    ModelPtr model(new Model);
     EXPECT_EQ(model->loadFromMemory(bytes.data(), bytes.size()), 1);
     return model;
 }
@@ -239,7 +239,7 @@ TEST(ModelReader, TruncatedFilesAtEveryLength) {
     Bytes whole = sampleModel();
     for (size_t length = 0; length <= whole.size(); length++) {
         Bytes cut(whole.begin(), whole.begin() + static_cast<long>(length));
-        auto model = std::make_unique<Model>();
+        ModelPtr model(new Model);
         model->loadFromMemory(cut.data(), cut.size());
         expectInBounds(*model);
         if (::testing::Test::HasFailure()) {
@@ -353,6 +353,7 @@ TEST(ModelReader, LoadReadsFilesWithBackslashPaths) {
     EXPECT_EQ(model.load(backslashed.c_str()), 1);
     EXPECT_EQ(model.meshCount, 1);
     EXPECT_EQ(model.materialCount, 2);
+    freeModelRecords(&model);
 
     Model missing;
     EXPECT_EQ(missing.load((dir + "/missing.3ds").c_str()), 0);

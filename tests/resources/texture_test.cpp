@@ -74,6 +74,11 @@ Bytes jpeg(int width, int height, int components) {
     return result;
 }
 
+// The show never frees a Texture's name copy; the tests do.
+struct OwnedTexture : Texture {
+    ~OwnedTexture() { free(fileName); }
+};
+
 GLint levelParameter(int level, GLenum name) {
     GLint value = -1;
     glGetTexLevelParameteriv(GL_TEXTURE_2D, level, name, &value);
@@ -114,7 +119,7 @@ std::string TextureGl::contextError;
 
 TEST_F(TextureGl, UpperCasePathIsLowerCasedAndOpened) {
     ASSERT_TRUE(writeFile(DIR + "/pic.jpg", jpeg(16, 8, 3)));
-    Texture texture;
+    OwnedTexture texture;
     EXPECT_EQ(texture.load("TEST-SCRATCH\\TEXTURE\\PIC.JPG"), 0);
     EXPECT_STREQ(texture.fileName, "test-scratch\\texture\\pic.jpg");
     ASSERT_NE(texture.textureId, 0u);
@@ -140,12 +145,12 @@ TEST_F(TextureGl, OtherExtensionsLoadNothing) {
     Bytes picture = jpeg(8, 8, 3);
     for (const char* name : {"/pic.jpeg", "/pic.png", "/pic.tga", "/pic"}) {
         ASSERT_TRUE(writeFile(DIR + name, picture));
-        Texture texture;
+        OwnedTexture texture;
         EXPECT_EQ(texture.load((DIR + name).c_str()), 0);
         EXPECT_EQ(texture.textureId, 0u) << name;
         EXPECT_EQ(texture.width, 0);
     }
-    Texture missing;
+    OwnedTexture missing;
     EXPECT_EQ(missing.load("test-scratch/texture/missing.jpg"), 0);
     EXPECT_EQ(missing.textureId, 0u);
     EXPECT_EQ(missing.loadBmp("test-scratch/texture/missing.bmp"), 1);
@@ -155,7 +160,7 @@ TEST_F(TextureGl, BothSubstringsMeanBothPathsBmpFirst) {
     // A JPEG named x.bmp.jpg: the BMP path runs first and rejects it (its
     // message shows), then the JPEG path makes the texture.
     ASSERT_TRUE(writeFile(DIR + "/x.bmp.jpg", jpeg(8, 8, 3)));
-    Texture texture;
+    OwnedTexture texture;
     testing::internal::CaptureStderr();
     texture.load("test-scratch/texture/x.bmp.jpg");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: Unknown DIB file format.\n");
@@ -166,7 +171,7 @@ TEST_F(TextureGl, BothSubstringsMeanBothPathsBmpFirst) {
     // path uploads, the JPEG path then fails quietly and leaves that texture.
     ASSERT_EQ(system(("mkdir -p " + DIR + "/d.jpg").c_str()), 0);
     ASSERT_TRUE(writeFile(DIR + "/d.jpg/p.bmp", bmp24(4, 4)));
-    Texture both;
+    OwnedTexture both;
     both.load("test-scratch/texture/d.jpg/p.bmp");
     EXPECT_NE(both.textureId, 0u);
     EXPECT_EQ(both.width, 4);
@@ -175,12 +180,12 @@ TEST_F(TextureGl, BothSubstringsMeanBothPathsBmpFirst) {
 TEST_F(TextureGl, BmpRecordsSizeJpegDoesNot) {
     ASSERT_TRUE(writeFile(DIR + "/wide.bmp", bmp24(256, 128)));
     ASSERT_TRUE(writeFile(DIR + "/wide.jpg", jpeg(256, 128, 3)));
-    Texture fromBmp;
+    OwnedTexture fromBmp;
     fromBmp.load("test-scratch/texture/wide.bmp");
     EXPECT_EQ(fromBmp.width, 256);
     EXPECT_EQ(fromBmp.height, 128);
     EXPECT_NE(fromBmp.textureId, 0u);
-    Texture fromJpeg;
+    OwnedTexture fromJpeg;
     fromJpeg.load("test-scratch/texture/wide.jpg");
     EXPECT_EQ(fromJpeg.width, 0);
     EXPECT_EQ(fromJpeg.height, 0);
@@ -192,7 +197,7 @@ TEST_F(TextureGl, UploadReadsBackExactlyAtOddWidths) {
     // Width 2: 6-byte rows, not a multiple of 4. (Sides stay powers of two, as
     // gluBuild2DMipmaps rescales other sizes, level 0 included.)
     ASSERT_TRUE(writeFile(DIR + "/odd.bmp", bmp24(2, 2)));
-    Texture texture;
+    OwnedTexture texture;
     texture.load("test-scratch/texture/odd.bmp");
     ASSERT_NE(texture.textureId, 0u);
     GLint alignment = 0;
@@ -208,7 +213,7 @@ TEST_F(TextureGl, UploadReadsBackExactlyAtOddWidths) {
 
     // A grey JPEG uploads as luminance, one byte per texel.
     ASSERT_TRUE(writeFile(DIR + "/grey.jpg", jpeg(2, 4, 1)));
-    Texture grey;
+    OwnedTexture grey;
     grey.load("test-scratch/texture/grey.jpg");
     ASSERT_NE(grey.textureId, 0u);
     glBindTexture(GL_TEXTURE_2D, grey.textureId);
@@ -243,4 +248,5 @@ TEST_F(TextureGl, ModelLoadsTexturesOfTexturedMaterialsOnly) {
     // A texture map without a name: an empty path loads nothing.
     EXPECT_EQ(model.materials[2]->texture.textureId, 0u);
     EXPECT_STREQ(model.materials[2]->texture.fileName, "");
+    freeModelRecords(&model);
 }

@@ -1,0 +1,41 @@
+// libFuzzer target for the BMP decoder: any bytes through decodeDib; a result
+// must have a positive size and width x height x 3 readable bytes, a failure
+// one of the loader's messages.
+//
+// Fuzzer thread. Sizes in pixels.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "resources/dib.h"
+
+namespace {
+
+void check(bool ok) {
+    if (!ok) {
+        abort();
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const char* message = nullptr;
+    DibImage* image = decodeDib(data, size, &message);
+    if (!image) {
+        check(message != nullptr);
+        check(strcmp(message, "Out of memory.") == 0 ||
+              strcmp(message, "Unknown DIB file format.") == 0 ||
+              strcmp(message, "Image file conversion error.") == 0);
+        return 0;
+    }
+    check(image->width > 0 && image->height > 0 && image->pixels != nullptr);
+    size_t bytes = static_cast<size_t>(image->width) * static_cast<size_t>(image->height) * 3;
+    // Reading every byte lets ASan catch a buffer shorter than the picture.
+    volatile unsigned sum = 0;
+    for (size_t i = 0; i < bytes; i++) {
+        sum = sum + image->pixels[i];
+    }
+    freeDibImage(image);
+    return 0;
+}

@@ -1,0 +1,40 @@
+// libFuzzer target for the JPEG decoder: any bytes through decodeJpeg; a
+// result must have one or three channels and width x height x channels
+// readable bytes.
+//
+// Fuzzer thread. Sizes in pixels.
+#include <cstdint>
+#include <cstdlib>
+
+#include "resources/jpeg.h"
+
+namespace {
+
+void check(bool ok) {
+    if (!ok) {
+        abort();
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > 0x7FFFFFFF) {
+        return 0;
+    }
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    unsigned char* pixels = decodeJpeg(&width, &height, &channels, data, static_cast<int>(size));
+    if (!pixels) {
+        return 0;
+    }
+    check(width > 0 && height > 0 && (channels == 1 || channels == 3));
+    size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * channels;
+    volatile unsigned sum = 0;
+    for (size_t i = 0; i < bytes; i++) {
+        sum = sum + pixels[i];
+    }
+    free(pixels);
+    return 0;
+}

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets of the readers (clang, ASan + UBSan) in their
+# own build folder and runs each for SECONDS seconds (default 60). Fails when a
+# target finds a crash, a leak, a timeout or a broken invariant; the input that
+# did it is left in the build folder (crash-*, leak-*, timeout-*).
+#
+# Seeds: the files the resource tests write (any build*/fuzz-seeds/<kind>) and
+# the shared corpus (../shared/corpus, or TUHKALA_CORPUS_DIR).
+#
+#   fuzz/run.sh [SECONDS]
+set -euo pipefail
+
+SECONDS_EACH="${1:-60}"
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+OUT="${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}"
+CORPUS="${TUHKALA_CORPUS_DIR:-$ROOT/../shared/corpus}"
+CXX="${FUZZ_CXX:-clang++}"
+FLAGS=(-std=c++17 -g -O1 -fno-omit-frame-pointer
+       -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I"$ROOT")
+LIBS=(-ljpeg -lGL -lGLU)
+READERS=("$ROOT/resources/model.cpp" "$ROOT/resources/vec3.cpp" "$ROOT/resources/dib.cpp"
+         "$ROOT/resources/jpeg.cpp" "$ROOT/resources/texture.cpp" "$ROOT/fuzz/platform_stub.cpp")
+
+mkdir -p "$OUT"
+for target in 3ds bmp jpeg; do
+    echo "== building fuzz_$target"
+    "$CXX" "${FLAGS[@]}" "$ROOT/fuzz/fuzz_$target.cpp" "${READERS[@]}" "${LIBS[@]}" \
+        -o "$OUT/fuzz_$target"
+done
+
+# Gathers the seeds of one kind into one folder.
+gather_seeds() {
+    local kind="$1" corpus_sub="$2" dest="$OUT/seeds/$1"
+    rm -rf "$dest"
+    mkdir -p "$dest"
+    local d
+    for d in "$ROOT"/build*/fuzz-seeds/"$kind"; do
+        [ -d "$d" ] && cp -f "$d"/* "$dest"/ 2>/dev/null || true
+    done
+    if [ -d "$CORPUS/$corpus_sub" ]; then
+        find "$CORPUS/$corpus_sub" -type f ! -name '*.md' ! -name '*.png' -size -1024k \
+            -exec cp -f {} "$dest"/ \; 2>/dev/null || true
+    fi
+    echo "$kind: $(ls "$dest" | wc -l) seeds"
+}
+gather_seeds 3ds 3ds
+gather_seeds bmp bmp
+gather_seeds jpeg jpeg
+
+status=0
+for target in 3ds bmp jpeg; do
+    work="$OUT/work/$target"
+    mkdir -p "$work"
+    echo "== running fuzz_$target for $SECONDS_EACH s"
+    if ! (cd "$OUT" && ./"fuzz_$target" -max_total_time="$SECONDS_EACH" -timeout=10 \
+            -rss_limit_mb=2048 -print_final_stats=1 "$work" "$OUT/seeds/$target" \
+            > "$OUT/fuzz_$target.log" 2>&1); then
+        echo "fuzz_$target FAILED; see $OUT/fuzz_$target.log"
+        tail -n 40 "$OUT/fuzz_$target.log"
+        status=1
+    else
+        grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$OUT/fuzz_$target.log" || true
+        echo "fuzz_$target: clean"
+    fi
+done
+exit $status
