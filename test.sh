@@ -45,4 +45,12 @@ fi
 # CI machines have no sound card.
 export SDL_AUDIODRIVER="${SDL_AUDIODRIVER:-dummy}"
 
-ctest --test-dir "$BUILD_DIR" --output-on-failure -j2
+status=0
+ctest --test-dir "$BUILD_DIR" --output-on-failure -j2 || status=1
+
+# The slow checks (sanitizers, fuzzing, memcheck) come last, on the same
+# display; the script decides which stages run.
+if [ -f "$ROOT_DIR/scripts/ci_extra.sh" ]; then
+    BUILD_DIR="$BUILD_DIR" bash "$ROOT_DIR/scripts/ci_extra.sh" || status=1
+fi
+exit "$status"

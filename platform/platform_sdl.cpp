@@ -151,6 +151,23 @@ SDL_Window* createGlWindow(const WindowSpec& spec) {
     return nullptr;
 }
 
+// The frame a window manager put around the shown window. The manager
+// announces it in a property shortly after mapping, so read SDL's events for
+// a moment; with no manager there is never a frame and the wait runs out.
+bool framedBorders(int* top, int* left, int* bottom, int* right) {
+    const int TRIES = 20;
+    const Uint32 PAUSE_MS = 10;
+    for (int i = 0; i < TRIES; ++i) {
+        SDL_PumpEvents();
+        if (SDL_GetWindowBordersSize(window, top, left, bottom, right) != 0)
+            return false; // this video system knows nothing of frames
+        if (*top > 0 || *left > 0 || *bottom > 0 || *right > 0)
+            return true;
+        SDL_Delay(PAUSE_MS);
+    }
+    return false;
+}
+
 } // namespace
 
 int openWindow(const WindowSpec& spec) {
@@ -177,8 +194,7 @@ int openWindow(const WindowSpec& spec) {
     // manager adds a frame, the client area shrinks by it. SDL places the
     // client area, so it goes the frame's width right and down.
     int top = 0, left = 0, bottom = 0, right = 0;
-    if (SDL_GetWindowBordersSize(window, &top, &left, &bottom, &right) == 0 &&
-        (top > 0 || left > 0 || bottom > 0 || right > 0)) {
+    if (framedBorders(&top, &left, &bottom, &right)) {
         const int clientWidth = spec.width - left - right;
         const int clientHeight = spec.height - top - bottom;
         if (clientWidth > 0 && clientHeight > 0)

@@ -13,8 +13,9 @@ PACKAGES=(
     libsdl2-dev libopenmpt-dev libjpeg62-turbo-dev libfreetype-dev
     libgl1-mesa-dev libglu1-mesa-dev libegl1-mesa-dev libgl1-mesa-dri libosmesa6-dev
     fonts-dejavu-core
+    libx11-dev
     libgtest-dev libgmock-dev googletest
-    xvfb xauth x11-utils xdotool imagemagick
+    xvfb xauth x11-utils xdotool imagemagick openbox
 )
 
 install_missing_packages() {
@@ -31,6 +32,11 @@ install_missing_packages() {
     echo "Installing missing packages: ${missing[*]}"
     local sudo=""
     if [ "$(id -u)" -ne 0 ]; then
+        if ! command -v sudo >/dev/null 2>&1; then
+            echo "Cannot install ${missing[*]}: not root and sudo is not available." >&2
+            echo "Install them as root (apt-get install ${missing[*]}) and run again." >&2
+            exit 1
+        fi
         sudo="sudo"
     fi
     $sudo apt-get update -qq

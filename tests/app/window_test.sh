@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The show's real window on a private Xvfb: its title, class name, position
-# and size, and the three ways a user ends the show early (any key, Escape,
+# and size (also inside a window manager's frame), and the three ways a user ends the show early (any key, Escape,
 # a close request), each with exit status 0.
 #
-# usage: window_test.sh properties|key|escape|close SHOW-BINARY [SEND-CLOSE]
+# usage: window_test.sh properties|framed|key|escape|close SHOW-BINARY [SEND-CLOSE]
 # Runs in the build folder, where tavara/ is. Exit 77 = skipped.
 set -u
 
@@ -19,6 +19,10 @@ for tool in Xvfb xdotool xprop; do
         exit 77
     fi
 done
+if [ "$MODE" = framed ] && ! command -v openbox >/dev/null 2>&1; then
+    echo "SKIP: openbox (a window manager that draws frames) is not installed"
+    exit 77
+fi
 if [ "$MODE" = close ] && [ -z "$SEND_CLOSE" ]; then
     echo "SKIP: no X11 client library to send the close request"
     exit 77
@@ -26,8 +30,13 @@ fi
 
 WORK="$(mktemp -d)"
 XVFB_PID=""
+WM_PID=""
 SHOW_PID=""
 cleanup() {
+    if [ -n "$WM_PID" ]; then
+        kill "$WM_PID" 2>/dev/null
+        wait "$WM_PID" 2>/dev/null
+    fi
     if [ -n "$SHOW_PID" ] && kill -0 "$SHOW_PID" 2>/dev/null; then
         kill "$SHOW_PID" 2>/dev/null
         wait "$SHOW_PID" 2>/dev/null
@@ -61,6 +70,17 @@ export DISPLAY=":$(head -n1 "$WORK/display")"
 unset WAYLAND_DISPLAY
 export SDL_AUDIODRIVER="${SDL_AUDIODRIVER:-dummy}"
 
+if [ "$MODE" = framed ]; then
+    openbox >"$WORK/wm.log" 2>&1 &
+    WM_PID=$!
+    # The manager is up once it has announced itself on the root window.
+    for _ in $(seq 100); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
+        sleep 0.1
+    done
+    xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id" || fail "openbox did not start"
+fi
+
 "$SHOW" >"$WORK/show.out" 2>"$WORK/show.err" &
 SHOW_PID=$!
 
@@ -74,9 +94,16 @@ for _ in $(seq 300); do
 done
 [ -n "$WID" ] || fail "no visible window with class name \"$CLASS\""
 
-# Start-up (media loading) ends before the frame loop reads the keyboard;
-# give it time so the one-second limit below measures the loop's reaction.
-sleep 2
+# Start-up (media loading) ends before the frame loop reads the keyboard, so
+# wait for its last step, the music starting (SDL's audio thread appears), so
+# that the one-second limit below measures the loop's reaction alone. A player
+# without that thread name still gets the time start-up normally takes.
+for _ in $(seq 300); do
+    grep -qs '^SDLAudio' /proc/"$SHOW_PID"/task/*/comm && break
+    kill -0 "$SHOW_PID" 2>/dev/null || break
+    sleep 0.1
+done
+sleep 0.5
 kill -0 "$SHOW_PID" 2>/dev/null || fail "the show ended by itself during start-up"
 
 # Waits up to $1 tenths of a second for the show to end; sets STATUS.
@@ -113,6 +140,25 @@ properties)
     grep -q "Geometry: 640x480" <<<"$geometry" || fail "the window is not 640x480"
     # Still running: the show goes on until something ends it.
     kill -0 "$SHOW_PID" 2>/dev/null || fail "the show ended on its own"
+    exit 0
+    ;;
+framed)
+    # The outer size, frame included, is 640x480 at (0, 0): the client area
+    # is smaller by the frame and sits inside it.
+    extents="$(xprop -id "$WID" _NET_FRAME_EXTENTS)"
+    echo "$extents"
+    read -r left right top bottom < <(sed -n 's/.* = \([0-9]*\), \([0-9]*\), \([0-9]*\), \([0-9]*\)$/\1 \2 \3 \4/p' <<<"$extents")
+    [ -n "${bottom:-}" ] || fail "the window manager gave no frame extents"
+    [ $((left + right + top + bottom)) -gt 0 ] || fail "the window manager drew no frame"
+    info="$(xwininfo -id "$WID")"
+    x="$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")"
+    y="$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")"
+    w="$(sed -n 's/.*Width: *//p' <<<"$info")"
+    h="$(sed -n 's/.*Height: *//p' <<<"$info")"
+    echo "client area ${w}x${h} at ($x, $y)"
+    [ $((x - left)) -eq 0 ] && [ $((y - top)) -eq 0 ] || fail "the frame is not at (0, 0)"
+    [ $((w + left + right)) -eq 640 ] || fail "the outer width is $((w + left + right)), not 640"
+    [ $((h + top + bottom)) -eq 480 ] || fail "the outer height is $((h + top + bottom)), not 480"
     exit 0
     ;;
 key)
