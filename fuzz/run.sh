@@ -21,6 +21,10 @@ LIBS=(-ljpeg -lGL -lGLU)
 READERS=("$ROOT/resources/model.cpp" "$ROOT/resources/vec3.cpp" "$ROOT/resources/dib.cpp"
          "$ROOT/resources/jpeg.cpp" "$ROOT/resources/texture.cpp" "$ROOT/fuzz/platform_stub.cpp")
 
+if ! command -v "$CXX" >/dev/null 2>&1; then
+    echo "fuzz/run.sh: $CXX not found (Debian: apt-get install clang)" >&2
+    exit 1
+fi
 mkdir -p "$OUT"
 for target in 3ds bmp jpeg; do
     echo "== building fuzz_$target"
