@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# The slow checks that run after the ordinary test suite (test.sh calls this
+# last):
+#   asan      the whole test suite again, built with AddressSanitizer and
+#             UndefinedBehaviorSanitizer (build folder build-asan/);
+#   fuzz      the 3DS, BMP and JPEG fuzz targets, FUZZ_SECONDS (60) each;
+#   valgrind  a short capture of the show under valgrind's memcheck: every
+#             scene at a small size and a low frame rate, any error fails.
+# Exits non-zero when a stage fails; every stage runs even after one failed,
+# so one CI run reports them all.
+#
+# CI (CI set) always runs every stage. Locally TUHKALA_QUICK=1 skips them all,
+# and TUHKALA_EXTRA_STAGES="asan fuzz" (any subset) picks some.
+# Needs a display for the show's own window tests (test.sh provides Xvfb).
+set -uo pipefail
+
+ROOT_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD_DIR="${BUILD_DIR:-$ROOT_DIR/build}"
+ASAN_BUILD_DIR="${ASAN_BUILD_DIR:-$ROOT_DIR/build-asan}"
+FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
+STAGES="${TUHKALA_EXTRA_STAGES:-asan fuzz valgrind}"
+# Script tests that run the show binary in a real window.
+WINDOW_TESTS='^app_window_'
+
+if [ -z "${CI:-}" ] && [ "${TUHKALA_QUICK:-0}" = "1" ]; then
+    echo "ci_extra: TUHKALA_QUICK=1, sanitizer, fuzz and valgrind stages skipped"
+    exit 0
+fi
+
+# Tools only these stages need.
+EXTRA_PACKAGES=(valgrind clang)
+
+install_extra_packages() {
+    local missing=()
+    local pkg
+    for pkg in "${EXTRA_PACKAGES[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "ci_extra: installing ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq &&
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+            "${missing[@]}"
+}
+
+stage_asan() {
+    local werror="${TUHKALA_WERROR:-OFF}"
+    cmake -S "$ROOT_DIR" -B "$ASAN_BUILD_DIR" -DTUHKALA_SANITIZE=ON -DTUHKALA_WERROR="$werror" \
+        >/dev/null || return 1
+    cmake --build "$ASAN_BUILD_DIR" --parallel "$(nproc)" || return 1
+    # Leaks are checked at every exit; the show's media stay reachable from
+    # globals, so anything reported is lost memory. Only the GL driver's and
+    # the window system's own leaks are suppressed (scripts/lsan.supp).
+    local asan="detect_leaks=1:check_initialization_order=1:strict_init_order=1"
+    asan="$asan:detect_stack_use_after_return=1:${ASAN_OPTIONS:-}"
+    local status=0
+    ASAN_OPTIONS="$asan" \
+    UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}" \
+    LSAN_OPTIONS="suppressions=$ROOT_DIR/scripts/lsan.supp:print_suppressions=0:${LSAN_OPTIONS:-}" \
+        ctest --test-dir "$ASAN_BUILD_DIR" --output-on-failure -j2 -E "$WINDOW_TESTS" || status=1
+    # The show in a real X window: at its exit Mesa unloads its driver library
+    # before LeakSanitizer runs, so the driver's unfreed blocks can no longer be
+    # told apart from ours by module. These runs keep every address and
+    # undefined-behaviour check but not the leak check; the same code paths are
+    # leak-checked in-process by the tests above and under valgrind below.
+    ASAN_OPTIONS="$asan:detect_leaks=0" \
+    UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}" \
+        ctest --test-dir "$ASAN_BUILD_DIR" --output-on-failure -j2 -R "$WINDOW_TESTS" || status=1
+    return "$status"
+}
+
+stage_fuzz() {
+    if [ ! -x "$ROOT_DIR/fuzz/run.sh" ]; then
+        echo "ci_extra: fuzz/run.sh is missing" >&2
+        return 1
+    fi
+    "$ROOT_DIR/fuzz/run.sh" "$FUZZ_SECONDS"
+}
+
+# The capture runs the show's own start-up and frame loop off-screen, so the
+# setups, every scene and the readers all run under memcheck. softpipe keeps
+# the GL driver's just-in-time compiler (llvmpipe) out of valgrind's way; the
+# driver's remaining reports are suppressed in scripts/valgrind.supp.
+stage_valgrind() {
+    local capture="$BUILD_DIR/tuhkala-capture"
+    if [ ! -x "$capture" ]; then
+        echo "ci_extra: $capture is missing (build the show first)" >&2
+        return 1
+    fi
+    local log
+    log="$(mktemp)"
+    local status=0
+    (cd "$BUILD_DIR" &&
+        GALLIUM_DRIVER="${VALGRIND_GALLIUM_DRIVER:-softpipe}" \
+            valgrind --error-exitcode=1 --errors-for-leak-kinds=definite --leak-check=full \
+            --track-origins=yes --num-callers=30 \
+            --suppressions="$ROOT_DIR/scripts/valgrind.supp" --gen-suppressions=all \
+            --log-file="$log" \
+            ./tuhkala-capture --render-only --quiet --size "${VALGRIND_SIZE:-160x120}" \
+            --fps "${VALGRIND_FPS:-2}") || status=$?
+    if [ "$status" -ne 0 ]; then
+        cat "$log" >&2
+        echo "ci_extra: valgrind reported errors (exit $status)" >&2
+    else
+        grep -E "ERROR SUMMARY|definitely lost|suppressed:" "$log"
+    fi
+    rm -f "$log"
+    return "$status"
+}
+
+install_extra_packages || exit 1
+failed=()
+for stage in $STAGES; do
+    case "$stage" in
+        asan | fuzz | valgrind) ;;
+        *)
+            echo "ci_extra: unknown stage '$stage' (asan, fuzz, valgrind)" >&2
+            exit 2
+            ;;
+    esac
+    echo "=== ci_extra: $stage"
+    started=$SECONDS
+    if "stage_$stage"; then
+        echo "=== ci_extra: $stage passed in $((SECONDS - started)) s"
+    else
+        echo "=== ci_extra: $stage FAILED after $((SECONDS - started)) s" >&2
+        failed+=("$stage")
+    fi
+done
+if [ ${#failed[@]} -ne 0 ]; then
+    echo "ci_extra: failed stages: ${failed[*]}" >&2
+    exit 1
+fi
