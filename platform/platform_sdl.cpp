@@ -176,6 +176,15 @@ int openWindow(const WindowSpec& spec) {
     setenv("SDL_VIDEO_X11_WMCLASS", spec.className, 1);
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
         return WindowClassFailed;
+    // The show never shuts SDL down itself; at exit SDL must stop before the
+    // globals go: the audio thread reads the music player's globals until its
+    // device is closed. A handler registered now runs before the destructors
+    // of every global constructed before it.
+    static bool quitAtExit = false;
+    if (!quitAtExit) {
+        std::atexit(SDL_Quit);
+        quitAtExit = true;
+    }
 
     window = createGlWindow(spec);
     if (!window) {

@@ -29,7 +29,9 @@ class DataFiles : public ::testing::Test {
     static void write(const std::string& path, const std::vector<unsigned char>& bytes) {
         FILE* f = std::fopen(path.c_str(), "wb");
         ASSERT_NE(f, nullptr);
-        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+        if (!bytes.empty()) {
+            ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+        }
         std::fclose(f);
     }
     std::string dir;
