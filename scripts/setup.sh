@@ -16,6 +16,7 @@ PACKAGES=(
     libx11-dev
     libgtest-dev libgmock-dev googletest
     xvfb xauth x11-utils xdotool imagemagick openbox
+    zlib1g-dev ffmpeg
 )
 
 install_missing_packages() {

@@ -264,11 +264,12 @@ const std::vector<std::string>& showMediaFiles() {
 std::vector<std::string> meshTextureFiles() {
     std::vector<std::string> names;
     for (const char* mesh : TEXTURED_MESHES) {
-        // Read into a model of its own; its records are left to the process
-        // end, as the show leaves its own.
+        // Read into a model of its own, freed once its names are taken.
         std::unique_ptr<Model> model(new Model());
-        if (!model->load(mesh))
+        if (!model->load(mesh)) {
+            freeModelRecords(model.get());
             continue;
+        }
         for (int i = 0; i < model->materialCount; ++i) {
             const Material* material = model->materials[i];
             if (!material || !(material->flags & MATERIAL_HAS_TEXTURE) || !material->mapName[0])
@@ -280,6 +281,7 @@ std::vector<std::string> meshTextureFiles() {
             if (!known)
                 names.push_back(name);
         }
+        freeModelRecords(model.get());
     }
     return names;
 }
