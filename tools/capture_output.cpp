@@ -131,10 +131,16 @@ bool pump(VideoEncoder* encoder, const unsigned char* video, size_t size, bool f
                 return fail(error, errno == EPIPE ? "ffmpeg stopped reading its input"
                                                   : "writing to ffmpeg: " + reason());
             }
-            if (isVideo)
+            if (isVideo) {
                 sent += static_cast<size_t>(n);
-            else
+            } else {
                 encoder->audioSent += static_cast<size_t>(n);
+                // The end of the sound must be seen at once: while ffmpeg
+                // probes its inputs it reads the sound until it has seconds
+                // of it or the end, and reads no video meanwhile.
+                if (encoder->audioSent == encoder->audio.size())
+                    closeFd(&encoder->audioFd);
+            }
         }
     }
 }
@@ -234,6 +240,8 @@ std::vector<std::string> ffmpegArguments(const VideoSettings& s) {
         args.insert(args.end(), {"-preset", "medium", "-crf", "18"});
     // The pixel format every player can show.
     args.insert(args.end(), {"-pix_fmt", "yuv420p", "-c:a", s.audioCodec});
+    // No random container ids or dates: the same capture gives the same file.
+    args.insert(args.end(), {"-fflags", "+bitexact", "-map_metadata", "-1"});
     if (s.audioCodec == "aac")
         args.insert(args.end(), {"-b:a", "160k"});
     const size_t n = s.outputPath.size();
