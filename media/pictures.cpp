@@ -62,24 +62,49 @@ void scatterAsh(Image& image, int count, uint32_t seed, float brightness) {
     }
 }
 
-// Dusk sky over a plain of ash, a low red sun in the haze.
+// Dusk over a plain of ash, a low ember sun half sunk into the haze. Kept
+// mostly dark with small bright parts: the opening scene adds eight enlarged
+// copies of this picture over itself, so anything much brighter than the
+// afterglow would sum to flat white.
 Image image8() {
-    Image im = paint(512, [](float u, float v) {
-        const float horizon = 0.62f;
+    const float horizon = 0.62f;
+    const float sunX = 330.0f, sunY = 318.0f;
+    const float sunU = sunX / 512.0f;
+    Image im = paint(512, [horizon, sunU](float u, float v) {
         if (v < horizon) {
+            // Night above, a bruised band of afterglow along the horizon, torn
+            // by drifting smoke.
+            const float h = v / horizon;
             const float smoke = fbm(u * 3.0f + v * 1.5f, v * 6.0f, 6, 201);
-            const float t = 0.15f + 0.55f * (v / horizon) + (smoke - 0.5f) * 0.5f;
-            return duskRamp(t);
+            const float streak = ridged(u * 2.0f + smoke, v * 14.0f, 4, 204);
+            const float band = std::pow(h, 3.0f);
+            const float t = 0.12f + 0.32f * band + (smoke - 0.5f) * 0.32f + streak * 0.10f * h;
+            const float du = u - sunU;
+            // Warmth around the sun, wider sideways than up.
+            const float warm = std::exp(-(du * du * 8.0f + (1.0f - h) * (1.0f - h) * 30.0f));
+            return duskRamp(t) * 0.85f + emberRamp(0.42f) * (warm * 0.35f);
         }
+        // The ash plain: dark, with faint crests catching the sun's light.
         const float d = (v - horizon) / (1.0f - horizon);
         const float dunes = ridged(u * 5.0f, d * d * 6.0f + u, 4, 202);
-        const Rgb ground = duskRamp(0.35f - d * 0.25f + dunes * 0.2f);
-        return ground * (1.0f - 0.6f * d);
+        const float du = u - sunU;
+        const float lit = std::exp(-du * du * 10.0f) * (1.0f - d);
+        const Rgb ground = duskRamp(0.14f + dunes * 0.28f) * (1.0f - 0.6f * d);
+        return ground + emberRamp(0.45f) * (std::pow(dunes, 3.0f) * lit * 0.35f);
     });
-    addGlow(im, 330.0f, 318.0f, 260.0f, Rgb{0.35f, 0.10f, 0.05f}, 2.0f);
-    addGlow(im, 330.0f, 318.0f, 60.0f, Rgb{0.9f, 0.45f, 0.15f}, 0.6f);
-    addGlow(im, 330.0f, 318.0f, 34.0f, Rgb{1.0f, 0.8f, 0.5f}, 0.3f);
-    scatterAsh(im, 140, 203, 0.6f);
+    // The sun is painted apart and laid on with its lower half dimmed, as if
+    // sinking into the haze over the plain.
+    Image sun(512, 512);
+    addGlow(sun, sunX, sunY, 150.0f, Rgb{0.16f, 0.03f, 0.01f}, 2.5f);
+    addGlow(sun, sunX, sunY, 34.0f, Rgb{0.75f, 0.25f, 0.05f}, 1.2f);
+    addGlow(sun, sunX, sunY, 17.0f, Rgb{1.0f, 0.75f, 0.45f}, 0.5f);
+    const int horizonRow = static_cast<int>(horizon * 512.0f);
+    for (int y = 0; y < 512; ++y) {
+        const float sink = y < horizonRow ? 1.0f : 0.3f;
+        for (int x = 0; x < 512; ++x)
+            im.at(x, y) = im.at(x, y) + sun.at(x, y) * sink;
+    }
+    scatterAsh(im, 140, 203, 0.4f);
     vignette(im, 0.7f);
     return im;
 }
