@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "platform/module_player_settings.h"
@@ -165,6 +166,15 @@ void SDLCALL audioCallback(void*, Uint8* stream, int bytes) {
     }
 }
 
+// At exit the audio thread must stop before the player's globals are
+// destroyed under it; the show never closes the player on its own.
+void closeDeviceAtExit() {
+    if (device != 0) {
+        SDL_CloseAudioDevice(device);
+        device = 0;
+    }
+}
+
 // Discards libopenmpt's log lines: the show prints nothing but its one error line.
 void silentLog(const char*, void*) {}
 
@@ -191,6 +201,12 @@ int modulePlayerOpen(int rate) {
         return lastError;
     }
     outputRate = have.freq;
+    static bool exitHandlerSet = false;
+    if (!exitHandlerSet) {
+        // Registered after the globals above exist, so it runs before they go.
+        std::atexit(closeDeviceAtExit);
+        exitHandlerSet = true;
+    }
     {
         std::lock_guard<std::mutex> clockLock(clockMutex);
         heardClock.configure(have.freq, have.samples);

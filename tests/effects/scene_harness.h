@@ -88,10 +88,13 @@ inline bool fileExists(const char* path) {
     return stat(path, &info) == 0;
 }
 
-// A texture of our own for drawing reference frames.
+// A texture of our own for drawing reference frames. Like the show's own
+// textures it lives until the process ends, held where leak checks can see it.
 inline Texture* loadPicture(const char* path) {
+    static std::vector<Texture*>* const kept = new std::vector<Texture*>;
     Texture* texture = new Texture;
     texture->load(path);
+    kept->push_back(texture);
     return texture;
 }
 

@@ -17,6 +17,15 @@
 
 namespace {
 
+// A heap Model whose records are freed with it, so leak checks stay meaningful.
+struct ModelRelease {
+    void operator()(Model* model) const {
+        freeModelRecords(model);
+        delete model;
+    }
+};
+using ModelPtr = std::unique_ptr<Model, ModelRelease>;
+
 bool load(const std::vector<TdsMaterial>& materials, const std::vector<TdsMesh>& meshes,
           Model* model, std::string* error) {
     std::vector<unsigned char> bytes;
@@ -59,7 +68,7 @@ TEST(TdsWriter, MaterialFieldsReadBackThroughTheShowsReader) {
     TdsMaterial blue;
     blue.name = "GlassBlue";
 
-    auto model = std::make_unique<Model>();
+    ModelPtr model(new Model);
     std::string error;
     ASSERT_TRUE(
         load({glass, blue}, {triangleMesh("a", 0), triangleMesh("b", 1)}, model.get(), &error))
@@ -99,7 +108,7 @@ TEST(TdsWriter, MeshGeometryGroupsAndMappingReadBack) {
     m.positions = {{0, 0, 0}, {4, 0, 0}, {4, 5, 0}, {0, 5, 6}};
     m.uvs = {{0, 0}, {1, 0}, {1, 1}, {0, 0.25f}};
     m.faces = {{0, 1, 2, 1}, {0, 2, 3, 0}, {1, 2, 3, 1}};
-    auto model = std::make_unique<Model>();
+    ModelPtr model(new Model);
     std::string error;
     ASSERT_TRUE(load({a, b}, {m}, model.get(), &error)) << error;
     ASSERT_EQ(model->meshCount, 1);
