@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "effects/effects.h"
+#include "effects/scene_setup.h"
 #include "music/music.h"
 #include "render/camera.h"
 #include "render/overlay.h"
@@ -50,36 +51,18 @@ const QuarterPicture QUARTER_PICTURES[6] = {
     {28, 0.0f, 240.0f, 320.0f, 480.0f}, {29, 320.0f, 0.0f, 640.0f, 240.0f},
 };
 
-void loadTextureOnce(Texture*& texture, const char* path) {
-    if (texture)
-        return;
-    texture = new Texture;
-    texture->load(path);
-}
-
 } // namespace
 
 void jokuSetup() {
     const GLfloat ambient[4] = {0.5f, 0.05f, 0.05f, 1.0f};
     const GLfloat diffuse[4] = {1.0f, 0.05f, 0.05f, 1.0f};
     const GLfloat position[4] = {0.0f, 0.0f, -1.0f, 1.0f};
-    glLightfv(GL_LIGHT1, GL_AMBIENT, ambient);
-    glLightfv(GL_LIGHT1, GL_DIFFUSE, diffuse);
-    glLightfv(GL_LIGHT1, GL_POSITION, position);
-    glEnable(GL_LIGHT1);
-    glEnable(GL_LIGHTING);
-    glEnable(GL_TEXTURE_2D);
-    glEnable(GL_CULL_FACE);
+    setSceneLight(ambient, diffuse, position);
     glCullFace(GL_BACK);
     glEnable(GL_DEPTH_TEST);
 
-    if (!jokuModel) {
-        jokuModel = new Model;
-        jokuModel->load("tavara\\fps.3ds");
-        jokuModel->loadTextures();
-        for (int i = 0; i < jokuModel->meshCount; ++i)
-            computeNormals(jokuModel->meshes[i]);
-    }
+    if (!jokuModel)
+        jokuModel = loadSceneModel("tavara\\fps.3ds", true);
     for (int i = 0; i < 6; ++i)
         loadTextureOnce(jokuImages[i], IMAGE_FILES[i]);
     for (int i = 0; i < 3; ++i)

@@ -9,6 +9,7 @@
 
 #include "effects/demo_rand.h"
 #include "effects/effects.h"
+#include "effects/scene_setup.h"
 #include "music/music.h"
 #include "render/overlay.h"
 #include "resources/model.h"
@@ -31,26 +32,13 @@ void kakaSetup() {
     const GLfloat ambient[4] = {0.5f, 0.5f, 1.0f, 1.0f};
     const GLfloat diffuse[4] = {1.0f, 1.0f, 1.0f, 1.0f};
     const GLfloat position[4] = {0.0f, 1.0f, -1.0f, 1.0f};
-    glLightfv(GL_LIGHT1, GL_AMBIENT, ambient);
-    glLightfv(GL_LIGHT1, GL_DIFFUSE, diffuse);
-    glLightfv(GL_LIGHT1, GL_POSITION, position);
-    glEnable(GL_LIGHT1);
-    glEnable(GL_LIGHTING);
-    glEnable(GL_TEXTURE_2D);
-    glEnable(GL_CULL_FACE);
+    setSceneLight(ambient, diffuse, position);
     glCullFace(GL_BACK);
 
-    if (!kakaModel) {
-        kakaModel = new Model;
-        kakaModel->load("tavara\\kiina.3ds");
-        // No textures: the model is only ever drawn untextured.
-        for (int i = 0; i < kakaModel->meshCount; ++i)
-            computeNormals(kakaModel->meshes[i]);
-    }
-    if (!kakaLayerTexture) {
-        kakaLayerTexture = new Texture;
-        kakaLayerTexture->load("tavara\\tulimeri.jpg");
-    }
+    // No textures: the model is only ever drawn untextured.
+    if (!kakaModel)
+        kakaModel = loadSceneModel("tavara\\kiina.3ds", false);
+    loadTextureOnce(kakaLayerTexture, "tavara\\tulimeri.jpg");
 }
 
 void kakaRender(float frameTime) {

@@ -10,6 +10,7 @@
 
 #include "effects/demo_rand.h"
 #include "effects/effects.h"
+#include "effects/scene_setup.h"
 #include "resources/model.h"
 
 namespace {
@@ -39,21 +40,11 @@ void levelSetup() {
     const GLfloat ambient[4] = {0.5f, 0.05f, 0.05f, 1.0f};
     const GLfloat diffuse[4] = {1.0f, 1.0f, 0.85f, 1.0f};
     const GLfloat position[4] = {0.0f, 1.0f, -1.0f, 1.0f};
-    glLightfv(GL_LIGHT1, GL_AMBIENT, ambient);
-    glLightfv(GL_LIGHT1, GL_DIFFUSE, diffuse);
-    glLightfv(GL_LIGHT1, GL_POSITION, position);
-    glEnable(GL_LIGHT1);
-    glEnable(GL_LIGHTING);
-    glEnable(GL_TEXTURE_2D);
-    glEnable(GL_CULL_FACE);
+    setSceneLight(ambient, diffuse, position);
     glCullFace(GL_BACK);
 
     if (!levelModel) {
-        levelModel = new Model;
-        levelModel->load("tavara\\level.3ds");
-        levelModel->loadTextures();
-        for (int i = 0; i < levelModel->meshCount; ++i)
-            computeNormals(levelModel->meshes[i]);
+        levelModel = loadSceneModel("tavara\\level.3ds", true);
         // Each texture repeats ten times across the grid.
         for (int m = 0; m < SCROLLED_MESHES; ++m) {
             Mesh* mesh = scrolledMesh(m);

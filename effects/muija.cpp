@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "effects/effects.h"
+#include "effects/scene_setup.h"
 #include "render/camera.h"
 #include "render/overlay.h"
 #include "resources/model.h"
@@ -35,35 +36,19 @@ void muijaSetup() {
     const GLfloat ambient[4] = {0.5f, 0.05f, 0.05f, 1.0f};
     const GLfloat diffuse[4] = {1.0f, 0.05f, 0.05f, 1.0f};
     const GLfloat position[4] = {0.0f, 1.0f, -1.0f, 1.0f};
-    glLightfv(GL_LIGHT1, GL_AMBIENT, ambient);
-    glLightfv(GL_LIGHT1, GL_DIFFUSE, diffuse);
-    glLightfv(GL_LIGHT1, GL_POSITION, position);
-    glEnable(GL_LIGHT1);
-    glEnable(GL_LIGHTING);
-    glEnable(GL_TEXTURE_2D);
-    glEnable(GL_CULL_FACE);
+    setSceneLight(ambient, diffuse, position);
     glEnable(GL_DEPTH_TEST);
     glCullFace(GL_BACK);
 
     if (!muijaModel) {
-        muijaModel = new Model;
-        muijaModel->load("tavara\\nainen.3ds");
-        muijaModel->loadTextures();
-        for (int i = 0; i < muijaModel->meshCount; ++i)
-            computeNormals(muijaModel->meshes[i]);
+        muijaModel = loadSceneModel("tavara\\nainen.3ds", true);
         // The first material is drawn opaque whatever the file says; a model
         // that failed to load has no material to change.
         if (muijaModel->materialCount > 0 && muijaModel->materials[0])
             muijaModel->materials[0]->opacity = 1.0f;
     }
-    if (!muijaOverlay) {
-        muijaOverlay = new Texture;
-        muijaOverlay->load("tavara\\pimee.jpg");
-    }
-    if (!muijaBackground) {
-        muijaBackground = new Texture;
-        muijaBackground->load("tavara\\neito.jpg");
-    }
+    loadTextureOnce(muijaOverlay, "tavara\\pimee.jpg");
+    loadTextureOnce(muijaBackground, "tavara\\neito.jpg");
 }
 
 void muijaRender(float frameTime) {

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "effects/effects.h"
+#include "effects/scene_setup.h"
 #include "render/camera.h"
 #include "resources/model.h"
 
@@ -27,23 +28,12 @@ void neljasSetup() {
     const GLfloat ambient[4] = {0.5f, 0.5f, 0.5f, 1.0f};
     const GLfloat diffuse[4] = {1.0f, 1.0f, 1.0f, 1.0f};
     const GLfloat position[4] = {0.0f, 1.0f, -1.0f, 1.0f};
-    glLightfv(GL_LIGHT1, GL_AMBIENT, ambient);
-    glLightfv(GL_LIGHT1, GL_DIFFUSE, diffuse);
-    glLightfv(GL_LIGHT1, GL_POSITION, position);
-    glEnable(GL_LIGHT1);
-    glEnable(GL_LIGHTING);
-    glEnable(GL_TEXTURE_2D);
-    glEnable(GL_CULL_FACE);
+    setSceneLight(ambient, diffuse, position);
     glEnable(GL_DEPTH_TEST);
     glCullFace(GL_BACK);
 
-    if (!neljasModel) {
-        neljasModel = new Model;
-        neljasModel->load("tavara\\fps2.3ds");
-        neljasModel->loadTextures();
-        for (int i = 0; i < neljasModel->meshCount; ++i)
-            computeNormals(neljasModel->meshes[i]);
-    }
+    if (!neljasModel)
+        neljasModel = loadSceneModel("tavara\\fps2.3ds", true);
 }
 
 void neljasRender(float frameTime) {

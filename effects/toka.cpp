@@ -9,6 +9,7 @@
 #include <GL/gl.h>
 
 #include "effects/effects.h"
+#include "effects/scene_setup.h"
 #include "music/music.h"
 #include "render/overlay.h"
 #include "resources/model.h"
@@ -40,26 +41,12 @@ void tokaSetup() {
     const GLfloat ambient[4] = {0.5f, 0.5f, 1.0f, 1.0f};
     const GLfloat diffuse[4] = {1.0f, 1.0f, 1.0f, 1.0f};
     const GLfloat position[4] = {0.0f, 1.0f, -1.0f, 1.0f};
-    glLightfv(GL_LIGHT1, GL_AMBIENT, ambient);
-    glLightfv(GL_LIGHT1, GL_DIFFUSE, diffuse);
-    glLightfv(GL_LIGHT1, GL_POSITION, position);
-    glEnable(GL_LIGHT1);
-    glEnable(GL_LIGHTING);
-    glEnable(GL_TEXTURE_2D);
-    glEnable(GL_CULL_FACE);
+    setSceneLight(ambient, diffuse, position);
     glCullFace(GL_BACK);
 
-    if (!tokaBall) {
-        tokaBall = new Model;
-        tokaBall->load("tavara\\pallo.3ds");
-        tokaBall->loadTextures();
-        for (int i = 0; i < tokaBall->meshCount; ++i)
-            computeNormals(tokaBall->meshes[i]);
-    }
-    if (!titleTexture) {
-        titleTexture = new Texture;
-        titleTexture->load("tavara\\vtdemo.jpg");
-    }
+    if (!tokaBall)
+        tokaBall = loadSceneModel("tavara\\pallo.3ds", true);
+    loadTextureOnce(titleTexture, "tavara\\vtdemo.jpg");
 }
 
 void tokaRender(float frameTime) {
