@@ -1,5 +1,6 @@
-// Tests of Camera::apply against a look-at matrix computed here, read back
-// from the modelview matrix.
+// Tests of Camera::apply by where the modelview matrix it leaves sends chosen
+// world points: the eye to the origin, the look-at point onto the -Z axis, and
+// up (+Y) into the Y-Z plane.
 //
 // Main thread; world units.
 #include "render/camera.h"
@@ -10,125 +11,87 @@
 
 namespace {
 
-using Matrix = std::array<double, 16>; // column-major, as GL stores it
-
-Matrix multiply(const Matrix& a, const Matrix& b) {
-    Matrix m{};
-    for (int column = 0; column < 4; ++column) {
-        for (int row = 0; row < 4; ++row) {
-            for (int k = 0; k < 4; ++k) {
-                m[column * 4 + row] += a[k * 4 + row] * b[column * 4 + k];
-            }
-        }
-    }
-    return m;
+// The eye-space position of a world point under the current modelview matrix.
+std::array<double, 3> toEye(double x, double y, double z) {
+    double m[16];
+    glGetDoublev(GL_MODELVIEW_MATRIX, m);
+    return {m[0] * x + m[4] * y + m[8] * z + m[12], m[1] * x + m[5] * y + m[9] * z + m[13],
+            m[2] * x + m[6] * y + m[10] * z + m[14]};
 }
 
-// The viewing matrix of an eye at e looking at c with up +Y.
-Matrix lookAt(double ex, double ey, double ez, double cx, double cy, double cz) {
-    double f[3] = {cx - ex, cy - ey, cz - ez};
-    double fl = std::sqrt(f[0] * f[0] + f[1] * f[1] + f[2] * f[2]);
-    for (double& v : f) {
-        v /= fl;
-    }
-    // side = forward x up(0, 1, 0); true up = side x forward.
-    double s[3] = {-f[2], 0.0, f[0]};
-    double sl = std::sqrt(s[0] * s[0] + s[2] * s[2]);
-    s[0] /= sl;
-    s[2] /= sl;
-    double u[3] = {s[1] * f[2] - s[2] * f[1], s[2] * f[0] - s[0] * f[2], s[0] * f[1] - s[1] * f[0]};
-    Matrix rotation = {s[0], u[0], -f[0], 0, s[1], u[1], -f[1], 0,
-                       s[2], u[2], -f[2], 0, 0,    0,    0,     1};
-    Matrix translation = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, -ex, -ey, -ez, 1};
-    return multiply(rotation, translation);
+void expectNear(const std::array<double, 3>& got, double x, double y, double z) {
+    EXPECT_NEAR(got[0], x, 1e-4);
+    EXPECT_NEAR(got[1], y, 1e-4);
+    EXPECT_NEAR(got[2], z, 1e-4);
 }
 
-Matrix readMatrix(GLenum which) {
-    Matrix m{};
-    glGetDoublev(which, m.data());
-    return m;
-}
+using CameraApply = RenderTest;
 
-void expectMatrixNear(const Matrix& actual, const Matrix& expected, double tolerance) {
-    for (int i = 0; i < 16; ++i) {
-        EXPECT_NEAR(actual[i], expected[i], tolerance) << "element " << i;
-    }
-}
+TEST_F(CameraApply, LooksFromTheEyeAtTheTargetOrAtTheEyePlusTarget) {
+    Camera fresh;
+    EXPECT_EQ(fresh.eye.x + fresh.eye.y + fresh.eye.z, 0.0f);
+    EXPECT_EQ(fresh.target.x + fresh.target.y + fresh.target.z, 0.0f);
+    EXPECT_FALSE(fresh.relative);
 
-class CameraApply : public RenderTest {
-  protected:
-    void SetUp() override {
-        RenderTest::SetUp();
+    struct Case {
+        Vec3 eye, target;
+        bool relative;
+        Vec3 lookAt;
+    };
+    const Case cases[] = {{Vec3(20, 0, 0), Vec3(0, 0, 0), false, Vec3(0, 0, 0)},
+                          {Vec3(3, 4, 5), Vec3(-1, 0.5f, 2), false, Vec3(-1, 0.5f, 2)},
+                          {Vec3(1, 2, 3), Vec3(0, 0, -1), true, Vec3(1, 2, 2)},
+                          {Vec3(1, 2, 3), Vec3(4, -2, 1), true, Vec3(5, 0, 4)}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "eye " << c.eye.x << "," << c.eye.y << "," << c.eye.z
+                                          << (c.relative ? " relative" : " absolute"));
         glMatrixMode(GL_MODELVIEW);
         glLoadIdentity();
+        Camera camera;
+        camera.eye = c.eye;
+        camera.target = c.target;
+        camera.relative = c.relative;
+        camera.apply();
+        double dx = c.lookAt.x - c.eye.x, dy = c.lookAt.y - c.eye.y, dz = c.lookAt.z - c.eye.z;
+        expectNear(toEye(c.eye.x, c.eye.y, c.eye.z), 0, 0, 0);
+        expectNear(toEye(c.lookAt.x, c.lookAt.y, c.lookAt.z), 0, 0,
+                   -std::sqrt(dx * dx + dy * dy + dz * dz));
+        std::array<double, 3> up = toEye(c.eye.x, c.eye.y + 1, c.eye.z);
+        EXPECT_NEAR(up[0], 0.0, 1e-4);
+        EXPECT_GT(up[1], 0.0);
     }
-};
 
-TEST_F(CameraApply, StartsAtTheOriginAndAbsolute) {
-    Camera camera;
-    EXPECT_EQ(camera.eye.x, 0.0f);
-    EXPECT_EQ(camera.eye.y, 0.0f);
-    EXPECT_EQ(camera.eye.z, 0.0f);
-    EXPECT_EQ(camera.target.x, 0.0f);
-    EXPECT_EQ(camera.target.y, 0.0f);
-    EXPECT_EQ(camera.target.z, 0.0f);
-    EXPECT_FALSE(camera.relative);
-}
-
-TEST_F(CameraApply, AbsoluteTargetIsTheLookAtPoint) {
-    Camera camera;
-    camera.eye = Vec3(20, 0, 0);
-    camera.apply();
-    Matrix expected = lookAt(20, 0, 0, 0, 0, 0);
-    expectMatrixNear(readMatrix(GL_MODELVIEW_MATRIX), expected, 1e-5);
-    // The eye moves to the origin of eye space; world -X becomes the view axis.
-    EXPECT_NEAR(expected[14], -20.0, 1e-12);
-    EXPECT_NEAR(expected[2], 1.0, 1e-12);
-
+    // The relative sum is taken in single precision: 2^24 + 1 rounds back to
+    // 2^24, so the view looks straight down -Z instead of turning by 45 degrees.
     glLoadIdentity();
-    camera.eye = Vec3(3, 4, 5);
-    camera.target = Vec3(-1, 0.5f, 2);
-    camera.apply();
-    expectMatrixNear(readMatrix(GL_MODELVIEW_MATRIX), lookAt(3, 4, 5, -1, 0.5, 2), 1e-5);
-}
-
-TEST_F(CameraApply, RelativeTargetIsAnOffsetFromTheEye) {
-    Camera camera;
-    camera.eye = Vec3(1, 2, 3);
-    camera.target = Vec3(0, 0, -1);
-    camera.relative = true;
-    camera.apply();
-    expectMatrixNear(readMatrix(GL_MODELVIEW_MATRIX), lookAt(1, 2, 3, 1, 2, 2), 1e-5);
-
-    // The sum is taken in single precision: 2^24 + 1 rounds back to 2^24, so
-    // the view looks straight down -Z instead of turning by 45 degrees.
-    glLoadIdentity();
-    camera.eye = Vec3(16777216.0f, 0, 0);
-    camera.target = Vec3(1, 0, -1);
-    camera.apply();
-    Matrix m = readMatrix(GL_MODELVIEW_MATRIX);
+    Camera far;
+    far.eye = Vec3(16777216.0f, 0, 0);
+    far.target = Vec3(1, 0, -1);
+    far.relative = true;
+    far.apply();
+    double m[16];
+    glGetDoublev(GL_MODELVIEW_MATRIX, m);
     EXPECT_NEAR(m[0], 1.0, 1e-6);
     EXPECT_NEAR(m[2], 0.0, 1e-6);
     EXPECT_NEAR(m[10], 1.0, 1e-6);
 }
 
 TEST_F(CameraApply, MultipliesTheCurrentMatrixWithoutResettingIt) {
-    glTranslatef(0, -3, -5);
     Camera camera;
     camera.eye = Vec3(0, 10, 10);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glTranslatef(0, -3, -5);
     camera.apply();
-    Matrix view = lookAt(0, 10, 10, 0, 0, 0);
-    Matrix translation = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, -3, -5, 1};
-    expectMatrixNear(readMatrix(GL_MODELVIEW_MATRIX), multiply(translation, view), 1e-5);
-    GLint mode = 0;
-    glGetIntegerv(GL_MATRIX_MODE, &mode);
-    EXPECT_EQ(mode, GL_MODELVIEW);
+    EXPECT_EQ(glInt(GL_MATRIX_MODE), GL_MODELVIEW);
+    expectNear(toEye(0, 10, 10), 0, -3, -5);
 
-    // Applied twice, the viewing transform is applied twice.
+    // Applied twice, the eye lands where one view sends the world origin.
     glLoadIdentity();
     camera.apply();
+    std::array<double, 3> origin = toEye(0, 0, 0);
     camera.apply();
-    expectMatrixNear(readMatrix(GL_MODELVIEW_MATRIX), multiply(view, view), 1e-4);
+    expectNear(toEye(0, 10, 10), origin[0], origin[1], origin[2]);
 }
 
 } // namespace

@@ -4,7 +4,6 @@
 // Main thread; model positions in mesh-file units, screen positions in pixels.
 #include <GL/glu.h>
 
-#include <cmath>
 #include <limits>
 
 #include "render_fixture.h"
@@ -14,39 +13,32 @@ namespace {
 
 // One mesh of a triangle facing the viewer at z = -20 file units (-1.8 after
 // scaling), covering the screen centre and inside the view so that clipping
-// adds no vertices, plus the records that own it.
+// adds no vertices, plus the records that own it. Face 1 reaches (10, 0, -20).
 struct TestModel {
     Model model;
     Mesh mesh;
     MeshVertex vertices[4];
-    Face faces[2];
-    FaceGroup groups[3];
-    Material materials[3];
+    Face faces[2] = {Face{0, 1, 2}, Face{0, 1, 3}};
+    FaceGroup groups[2];
+    Material materials[2];
 
     TestModel() {
         const float positions[4][3] = {{-5, -5, -20}, {5, -5, -20}, {0, 5, -20}, {10, 0, -20}};
         for (int i = 0; i < 4; ++i) {
             vertices[i].position = Vec3(positions[i][0], positions[i][1], positions[i][2]);
             vertices[i].normal = Vec3(0, 0, 1);
-            vertices[i].u = 0.5f;
-            vertices[i].v = 0.5f;
+            vertices[i].u = vertices[i].v = 0.5f;
         }
-        faces[0] = Face{0, 1, 2};
-        faces[1] = Face{0, 1, 3};
         mesh.vertices = vertices;
         mesh.vertexCount = 4;
-        mesh.faces = faces;
-        mesh.faceCount = 1;
-        groups[0].faces = faces;
-        groups[0].faceCount = 1;
-        groups[0].materialIndex = 0;
+        mesh.faces = groups[0].faces = faces;
+        mesh.faceCount = groups[0].faceCount = 1;
         mesh.groups[0] = &groups[0];
         mesh.groupCount = 1;
         model.meshes[0] = &mesh;
         model.meshCount = 1;
-        for (int i = 0; i < 3; ++i) {
-            model.materials[i] = &materials[i];
-        }
+        model.materials[0] = &materials[0];
+        model.materials[1] = &materials[1];
         model.materialCount = 1;
     }
 };
@@ -62,13 +54,11 @@ class ModelDraw : public RenderTest {
         glLoadIdentity();
         // One white light straight from the viewer and the vertex colour as
         // the material, so a lit face shows exactly its vertex colour.
-        const GLfloat black[] = {0, 0, 0, 1};
-        const GLfloat white[] = {1, 1, 1, 1};
-        const GLfloat towardViewer[] = {0, 0, 1, 0};
+        const GLfloat black[] = {0, 0, 0, 1}, white[] = {1, 1, 1, 1}, front[] = {0, 0, 1, 0};
         glLightModelfv(GL_LIGHT_MODEL_AMBIENT, black);
         glLightfv(GL_LIGHT1, GL_AMBIENT, black);
         glLightfv(GL_LIGHT1, GL_DIFFUSE, white);
-        glLightfv(GL_LIGHT1, GL_POSITION, towardViewer);
+        glLightfv(GL_LIGHT1, GL_POSITION, front);
         glEnable(GL_LIGHT1);
         glEnable(GL_COLOR_MATERIAL);
         glColorMaterial(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE);
@@ -82,120 +72,78 @@ class ModelDraw : public RenderTest {
         draw();
         GLint used = glRenderMode(GL_RENDER);
         std::vector<std::array<float, 3>> points;
-        for (GLint i = 0; i < used;) {
+        for (GLint i = 0; i < used; i += 2 + 3 * static_cast<int>(buffer[i + 1])) {
             EXPECT_EQ(buffer[i], static_cast<GLfloat>(GL_POLYGON_TOKEN));
-            int count = static_cast<int>(buffer[i + 1]);
-            for (int k = 0; k < count; ++k) {
+            for (int k = 0; k < static_cast<int>(buffer[i + 1]); ++k) {
                 const GLfloat* p = &buffer[i + 2 + 3 * k];
                 points.push_back({p[0], p[1], p[2]});
             }
-            i += 2 + 3 * count;
         }
         return points;
     }
 
-    static std::array<double, 3> project(double x, double y, double z) {
-        GLdouble modelview[16], projection[16];
-        GLint viewport[4];
-        glGetDoublev(GL_MODELVIEW_MATRIX, modelview);
-        glGetDoublev(GL_PROJECTION_MATRIX, projection);
-        glGetIntegerv(GL_VIEWPORT, viewport);
-        std::array<double, 3> w{};
-        gluProject(x, y, z, modelview, projection, viewport, &w[0], &w[1], &w[2]);
-        return w;
-    }
-
-    static GLint blendFunc(GLenum which) {
-        GLint value = 0;
-        glGetIntegerv(which, &value);
-        return value;
+    // Draws on a cleared background and returns the screen centre.
+    template <typename Draw> std::array<int, 3> centreAfter(Draw draw, float blue = 0) {
+        clearTo(0, 0, blue);
+        draw();
+        return centre();
     }
 
     TestModel t;
 };
 
 TEST_F(ModelDraw, PositionsAreScaledBeforeProjection) {
-    t.groups[0].faces = &t.faces[1];
-    t.mesh.faces = &t.faces[1];
+    // A parallel projection of x and y in -1..1 onto the 640 x 480 window.
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(-1, 1, -1, 1, -10, 10);
+    t.groups[0].faces = t.mesh.faces = &t.faces[1];
     for (bool textured : {true, false}) {
         auto points = feedback([&] { textured ? t.model.draw() : t.model.drawUntextured(); });
         ASSERT_EQ(points.size(), 3u);
-        // The third corner is (10, 0, -20): it lands where (0.9, 0, -1.8) projects.
-        std::array<double, 3> expected = project(0.9, 0.0, -1.8);
-        for (int c = 0; c < 3; ++c) {
-            EXPECT_NEAR(points[2][c], expected[c], 1e-3) << c;
-        }
-        std::array<double, 3> first = project(-0.45, -0.45, -1.8);
-        EXPECT_NEAR(points[0][0], first[0], 1e-3);
-        EXPECT_NEAR(points[0][1], first[1], 1e-3);
+        // (-5, -5, -20) and (10, 0, -20) land where (-0.45, -0.45) and (0.9, 0) do.
+        EXPECT_NEAR(points[0][0], 176, 1e-2) << textured;
+        EXPECT_NEAR(points[0][1], 132, 1e-2) << textured;
+        EXPECT_NEAR(points[2][0], 608, 1e-2) << textured;
+        EXPECT_NEAR(points[2][1], 240, 1e-2) << textured;
+        EXPECT_NEAR(points[2][2], 0.59, 1e-4) << textured;
     }
 }
 
-TEST_F(ModelDraw, TranslucentMaterialBlendsWhenTheCallerEnabledBlending) {
-    t.materials[0].opacity = 0.5f;
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_ONE, GL_ZERO);
-    clearTo(0, 0, 1);
-    t.model.draw();
-    EXPECT_EQ(blendFunc(GL_BLEND_SRC), GL_SRC_ALPHA);
-    EXPECT_EQ(blendFunc(GL_BLEND_DST), GL_ONE_MINUS_SRC_ALPHA);
-    EXPECT_TRUE(glIsEnabled(GL_LIGHTING));
-    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
-    grab();
-    EXPECT_TRUE(rgbNear(pixel(320, 240), 128, 128, 255));
-    // Not-a-number opacity counts as translucent too.
-    glBlendFunc(GL_ONE, GL_ZERO);
-    t.materials[0].opacity = std::numeric_limits<float>::quiet_NaN();
-    t.model.draw();
-    EXPECT_EQ(blendFunc(GL_BLEND_SRC), GL_SRC_ALPHA);
-}
-
-TEST_F(ModelDraw, OpaqueMaterialLeavesTheBlendFunctionAlone) {
-    for (float opacity : {1.0f, 1.5f}) {
+TEST_F(ModelDraw, OpacityBelowOneSetsTheBlendFunctionAndOneLeavesItAlone) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (float opacity : {0.5f, nan, 1.0f, 1.5f}) {
+        SCOPED_TRACE(::testing::Message() << "opacity " << opacity);
+        const bool translucent = !(opacity >= 1.0f);
         t.materials[0].opacity = opacity;
         glEnable(GL_BLEND);
         glBlendFunc(GL_ONE, GL_ONE);
-        clearTo(0, 0, 0.4f);
-        t.model.draw();
-        EXPECT_EQ(blendFunc(GL_BLEND_SRC), GL_ONE);
-        EXPECT_EQ(blendFunc(GL_BLEND_DST), GL_ONE);
-        // Without the caller's blending the face is drawn opaque.
-        glDisable(GL_BLEND);
-        clearTo(0, 0, 0.4f);
-        t.model.draw();
-        grab();
-        EXPECT_TRUE(rgbNear(pixel(320, 240), 255, 255, 255));
-        EXPECT_FALSE(glIsEnabled(GL_BLEND));
+        std::array<int, 3> blended = centreAfter([&] { t.model.draw(); }, 1);
+        EXPECT_EQ(glInt(GL_BLEND_SRC), translucent ? GL_SRC_ALPHA : GL_ONE);
+        EXPECT_EQ(glInt(GL_BLEND_DST), translucent ? GL_ONE_MINUS_SRC_ALPHA : GL_ONE);
+        EXPECT_TRUE(glIsEnabled(GL_LIGHTING) && glIsEnabled(GL_TEXTURE_2D));
+        if (opacity == 0.5f) {
+            EXPECT_TRUE(rgbNear(blended, 128, 128, 255));
+        } else if (!translucent) {
+            EXPECT_TRUE(rgbNear(blended, 255, 255, 255));
+            // Without the caller's blending the face is drawn opaque too.
+            glDisable(GL_BLEND);
+            EXPECT_TRUE(rgbNear(centreAfter([&] { t.model.draw(); }, 0.4f), 255, 255, 255));
+            EXPECT_FALSE(glIsEnabled(GL_BLEND));
+        }
     }
 }
 
-TEST_F(ModelDraw, MaterialTextureIsBoundAndModulated) {
+TEST_F(ModelDraw, MaterialChoosesTheTextureAndAMissingOneDrawsOpaqueUntextured) {
     uploadTexturePixels(&t.materials[0].texture, 3, 4, 4,
                         std::vector<unsigned char>(48, 0x50).data());
-    t.materials[0].texture.bind();
     glDisable(GL_TEXTURE_2D);
-    glBindTexture(GL_TEXTURE_2D, 0);
-    clearTo(0, 0, 0);
-    t.model.draw();
-    grab();
-    EXPECT_TRUE(rgbNear(pixel(320, 240), 0x50, 0x50, 0x50));
-    GLint bound = 0;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-    EXPECT_EQ(static_cast<GLuint>(bound), t.materials[0].texture.textureId);
-    // A group without faces still binds its material's texture.
-    t.groups[0].faceCount = 0;
-    glBindTexture(GL_TEXTURE_2D, 0);
-    glDisable(GL_LIGHTING);
-    t.model.draw();
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-    EXPECT_EQ(static_cast<GLuint>(bound), t.materials[0].texture.textureId);
-    EXPECT_TRUE(glIsEnabled(GL_LIGHTING));
-}
+    EXPECT_TRUE(rgbNear(centreAfter([&] { t.model.draw(); }), 0x50, 0x50, 0x50));
+    EXPECT_EQ(static_cast<GLuint>(glInt(GL_TEXTURE_BINDING_2D)), t.materials[0].texture.textureId);
 
-TEST_F(ModelDraw, MissingMaterialDrawsOpaqueUntexturedAndReadsNothingBeyond) {
-    Texture* red = makeSolidTexture(255, 0, 0);
     // The slot just past the loaded materials holds a translucent, textured
-    // material: none of it may show.
+    // material: none of it may show, whatever the index.
+    Texture* red = makeTexture(4, 4, {255, 0, 0});
     t.materials[1].opacity = 0.25f;
     uploadTexturePixels(&t.materials[1].texture, 3, 4, 4, std::vector<unsigned char>(48, 0).data());
     for (int index : {1, 999, -1, MAX_MATERIALS + 5}) {
@@ -203,26 +151,19 @@ TEST_F(ModelDraw, MissingMaterialDrawsOpaqueUntexturedAndReadsNothingBeyond) {
         red->bind();
         glEnable(GL_BLEND);
         glBlendFunc(GL_ONE, GL_ONE);
-        clearTo(0, 0, 0);
-        t.model.draw();
-        grab();
-        EXPECT_TRUE(rgbNear(pixel(320, 240), 255, 255, 255)) << index;
-        EXPECT_EQ(blendFunc(GL_BLEND_SRC), GL_ONE) << index;
-        GLint bound = -1;
-        glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-        EXPECT_EQ(bound, 0) << index;
+        EXPECT_TRUE(rgbNear(centreAfter([&] { t.model.draw(); }), 255, 255, 255)) << index;
+        EXPECT_EQ(glInt(GL_BLEND_SRC), GL_ONE) << index;
+        EXPECT_EQ(glInt(GL_TEXTURE_BINDING_2D), 0) << index;
         EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
     }
     // A material count beyond the capacity does not widen the range.
     t.model.materialCount = MAX_MATERIALS + 10;
-    t.groups[0].materialIndex = MAX_MATERIALS + 5;
     EXPECT_EQ(feedback([&] { t.model.draw(); }).size(), 3u);
 }
 
 TEST_F(ModelDraw, GroupsDecideWhichFacesTheTexturedPathDraws) {
     // Two groups list the same face; a corrupt face names a missing vertex.
-    Face corrupt{0, 1, 4};
-    Face listed[2] = {corrupt, t.faces[0]};
+    Face listed[2] = {Face{0, 1, 4}, t.faces[0]};
     t.groups[0].faces = listed;
     t.groups[0].faceCount = 2;
     t.groups[1].faces = t.faces;
@@ -234,21 +175,15 @@ TEST_F(ModelDraw, GroupsDecideWhichFacesTheTexturedPathDraws) {
     // Faces in no group: only the untextured path draws them.
     t.mesh.groupCount = 0;
     t.mesh.faceCount = 2;
-    EXPECT_EQ(feedback([&] { t.model.draw(); }).size(), 0u);
-    clearTo(0, 0, 0);
-    t.model.draw();
-    grab();
-    EXPECT_TRUE(rgbNear(pixel(320, 240), 0, 0, 0, 0));
     t.mesh.faces = listed;
+    EXPECT_EQ(feedback([&] { t.model.draw(); }).size(), 0u);
+    EXPECT_TRUE(rgbNear(centreAfter([&] { t.model.draw(); }), 0, 0, 0, 0));
     EXPECT_EQ(feedback([&] { t.model.drawUntextured(); }).size(), 3u);
-    t.model.drawUntextured();
-    grab();
-    EXPECT_TRUE(rgbNear(pixel(320, 240), 255, 255, 255));
+    EXPECT_TRUE(rgbNear(centreAfter([&] { t.model.drawUntextured(); }), 255, 255, 255));
 }
 
 TEST_F(ModelDraw, UntexturedPathIsOpaqueWhiteAndLeavesLightingOnBlendingOff) {
     t.materials[0].opacity = 0.1f;
-    t.mesh.faceCount = 1;
     Mesh second = t.mesh;
     second.groupCount = 0;
     t.model.meshes[1] = &second;
@@ -256,16 +191,13 @@ TEST_F(ModelDraw, UntexturedPathIsOpaqueWhiteAndLeavesLightingOnBlendingOff) {
     glDisable(GL_LIGHTING);
     glEnable(GL_BLEND);
     glBlendFunc(GL_ONE, GL_ONE);
-    clearTo(0, 0, 0.5f);
-    t.model.drawUntextured();
+    EXPECT_TRUE(rgbNear(centreAfter([&] { t.model.drawUntextured(); }, 0.5f), 255, 255, 255));
     EXPECT_TRUE(glIsEnabled(GL_LIGHTING));
     EXPECT_FALSE(glIsEnabled(GL_BLEND));
-    EXPECT_EQ(blendFunc(GL_BLEND_SRC), GL_ONE);
+    EXPECT_EQ(glInt(GL_BLEND_SRC), GL_ONE);
     GLfloat color[4] = {};
     glGetFloatv(GL_CURRENT_COLOR, color);
     EXPECT_EQ(color[3], 1.0f);
-    grab();
-    EXPECT_TRUE(rgbNear(pixel(320, 240), 255, 255, 255));
     EXPECT_EQ(feedback([&] { t.model.drawUntextured(); }).size(), 6u);
 
     // A model without meshes only turns blending on.

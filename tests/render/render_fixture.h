@@ -36,19 +36,20 @@ class RenderTest : public ::testing::Test {
         return {frame[at], frame[at + 1], frame[at + 2]};
     }
 
-    // A width x height RGB texture whose first row is the first in the buffer.
-    Texture* makeTexture(int width, int height, const std::vector<unsigned char>& rgb) {
-        auto* texture = new Texture();
-        textures.emplace_back(texture);
-        uploadTexturePixels(texture, 3, width, height, rgb.data());
-        return texture;
+    std::array<int, 3> centre() {
+        grab();
+        return pixel(320, 240);
     }
-    Texture* makeSolidTexture(unsigned char red, unsigned char green, unsigned char blue) {
-        std::vector<unsigned char> rgb;
-        for (int i = 0; i < 16; ++i) {
-            rgb.insert(rgb.end(), {red, green, blue});
+
+    // A width x height RGB texture whose first row is the first in the buffer;
+    // a solid one when rgb holds a single colour.
+    Texture* makeTexture(int width, int height, std::vector<unsigned char> rgb) {
+        while (rgb.size() < static_cast<size_t>(width * height * 3)) {
+            rgb.insert(rgb.end(), rgb.begin(), rgb.begin() + 3);
         }
-        return makeTexture(4, 4, rgb);
+        textures.emplace_back(new Texture());
+        uploadTexturePixels(textures.back().get(), 3, width, height, rgb.data());
+        return textures.back().get();
     }
 
     std::vector<unsigned char> frame;
@@ -65,4 +66,10 @@ inline ::testing::AssertionResult rgbNear(const std::array<int, 3>& got, int red
     return ::testing::AssertionFailure()
            << "got (" << got[0] << ", " << got[1] << ", " << got[2] << "), want (" << red << ", "
            << green << ", " << blue << ") within " << tolerance;
+}
+
+inline GLint glInt(GLenum query) {
+    GLint value = -1;
+    glGetIntegerv(query, &value);
+    return value;
 }
