@@ -3,11 +3,8 @@
 // Test thread; no GL. Sizes in pixels.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <jpeglib.h>
 
 #include "resources/jpeg.h"
 #include "test_files.h"
@@ -16,121 +13,73 @@ using namespace testfiles;
 
 namespace {
 
-// Encodes width x height pixels of the given components (1 grey, 3 RGB, 4 CMYK).
-Bytes encode(int width, int height, int components, const Bytes& pixels, bool progressive = false) {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr errors;
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    unsigned char* out = nullptr;
-    unsigned long outSize = 0;
-    jpeg_mem_dest(&cinfo, &out, &outSize);
-    cinfo.image_width = static_cast<JDIMENSION>(width);
-    cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = components;
-    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 3 ? JCS_RGB : JCS_CMYK;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 100, TRUE);
-    if (progressive) {
-        jpeg_simple_progression(&cinfo);
-    }
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<unsigned char*>(pixels.data()) +
-                       static_cast<size_t>(cinfo.next_scanline) * width * components;
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    Bytes result(out, out + outSize);
-    free(out);
-    return result;
-}
-
 // Top half red, bottom half blue, RGB.
 Bytes redOverBlue(int width, int height) {
     Bytes pixels;
-    for (int y = 0; y < height; y++) {
-        for (int x = 0; x < width; x++) {
-            bool top = y < height / 2;
-            pixels = cat({pixels, Bytes{static_cast<unsigned char>(top ? 255 : 0), 0,
-                                        static_cast<unsigned char>(top ? 0 : 255)}});
-        }
+    for (int i = 0; i < width * height; i++) {
+        bool top = i / width < height / 2;
+        pixels = cat({pixels, Bytes{uint8_t(top ? 255 : 0), 0, uint8_t(top ? 0 : 255)}});
     }
     return pixels;
 }
 
 struct Result {
-    int width = -1;
-    int height = -1;
-    int channels = -1;
+    int width = -1, height = -1, channels = -1;
     unsigned char* pixels = nullptr;
-    explicit Result(const Bytes& file) {
+    explicit Result(const Bytes& file, const char* seed = nullptr) {
+        if (seed) {
+            keepSeed("jpeg", seed, file);
+        }
         pixels = decodeJpeg(&width, &height, &channels, file.data(), static_cast<int>(file.size()));
     }
     ~Result() { free(pixels); }
+    // Pixel (x, y from the top), component c, of a decoded picture.
+    int at(int x, int y, int c) const { return pixels[(y * width + x) * channels + c]; }
 };
 
 } // namespace
 
-TEST(JpegDecode, ColourIsRgbTopRowFirst) {
-    Bytes file = encode(64, 32, 3, redOverBlue(64, 32));
-    keepSeed("jpeg", "colour.jpg", file);
-    Result r(file);
+TEST(JpegDecode, ColourAndGreyTopRowFirstWithoutGaps) {
+    Result r(encodeJpeg(64, 32, 3, redOverBlue(64, 32)), "colour.jpg");
     ASSERT_NE(r.pixels, nullptr);
     EXPECT_EQ(r.width, 64);
     EXPECT_EQ(r.height, 32);
     EXPECT_EQ(r.channels, 3);
-    // First pixel is top-left: red. Last is bottom-right: blue. 6144 bytes.
-    EXPECT_NEAR(r.pixels[0], 255, 3);
-    EXPECT_NEAR(r.pixels[1], 0, 3);
-    EXPECT_NEAR(r.pixels[2], 0, 3);
-    EXPECT_NEAR(r.pixels[6141], 0, 3);
-    EXPECT_NEAR(r.pixels[6142], 0, 3);
-    EXPECT_NEAR(r.pixels[6143], 255, 3);
-
-    // Odd sizes have no gaps between rows: row 2 of a 13-wide picture starts at 2 * 39.
-    Bytes odd = encode(13, 9, 3, redOverBlue(13, 9), true);
-    keepSeed("jpeg", "progressive.jpg", odd);
-    Result o(odd);
+    for (int c = 0; c < 3; c++) { // top-left red, bottom-right blue
+        EXPECT_NEAR(r.at(0, 0, c), c == 0 ? 255 : 0, 3);
+        EXPECT_NEAR(r.at(63, 31, c), c == 2 ? 255 : 0, 3);
+    }
+    // Odd sizes have no gaps between rows (13 pixels are 39 bytes).
+    Result o(encodeJpeg(13, 9, 3, redOverBlue(13, 9), true), "progressive.jpg");
     ASSERT_NE(o.pixels, nullptr);
     EXPECT_EQ(o.width, 13);
-    EXPECT_NEAR(o.pixels[2 * 39], 255, 8);
-    EXPECT_NEAR(o.pixels[2 * 39 + 2], 0, 8);
-    EXPECT_NEAR(o.pixels[7 * 39 + 12 * 3 + 2], 255, 8);
-    EXPECT_NEAR(o.pixels[7 * 39 + 12 * 3], 0, 8);
-}
+    EXPECT_NEAR(o.at(0, 2, 0), 255, 8);
+    EXPECT_NEAR(o.at(0, 2, 2), 0, 8);
+    EXPECT_NEAR(o.at(12, 7, 2), 255, 8);
+    EXPECT_NEAR(o.at(12, 7, 0), 0, 8);
 
-TEST(JpegDecode, GreyIsOneBytePerPixel) {
+    // Grey: one byte per pixel, left half 40, right half 200.
     Bytes grey;
-    for (int y = 0; y < 32; y++) {
-        for (int x = 0; x < 64; x++) {
-            grey.push_back(x < 32 ? 40 : 200);
-        }
+    for (int i = 0; i < 64 * 32; i++) {
+        grey.push_back(i % 64 < 32 ? 40 : 200);
     }
-    Bytes file = encode(64, 32, 1, grey);
-    keepSeed("jpeg", "grey.jpg", file);
-    Result r(file);
-    ASSERT_NE(r.pixels, nullptr);
-    EXPECT_EQ(r.channels, 1);
-    EXPECT_EQ(r.width * r.height * r.channels, 2048);
-    EXPECT_NEAR(r.pixels[0], 40, 2);
-    EXPECT_NEAR(r.pixels[63], 200, 2);
-    EXPECT_NEAR(r.pixels[2047], 200, 2);
-    EXPECT_NEAR(r.pixels[31 * 64], 40, 2);
+    Result g(encodeJpeg(64, 32, 1, grey), "grey.jpg");
+    ASSERT_NE(g.pixels, nullptr);
+    EXPECT_EQ(g.channels, 1);
+    EXPECT_NEAR(g.at(0, 0, 0), 40, 2);
+    EXPECT_NEAR(g.at(63, 0, 0), 200, 2);
+    EXPECT_NEAR(g.at(0, 31, 0), 40, 2);
+    EXPECT_NEAR(g.at(63, 31, 0), 200, 2);
 }
 
 TEST(JpegDecode, FailuresYieldNull) {
-    Result empty(Bytes{});
-    EXPECT_EQ(empty.pixels, nullptr);
     const char* words = "not a picture at all";
-    Result text(Bytes(words, words + strlen(words)));
-    EXPECT_EQ(text.pixels, nullptr);
-    Result markerOnly(Bytes{0xFF, 0xD8, 0xFF});
-    EXPECT_EQ(markerOnly.pixels, nullptr);
-
+    for (const Bytes& junk :
+         {Bytes{}, Bytes(words, words + strlen(words)), Bytes{0xFF, 0xD8, 0xFF}}) {
+        EXPECT_EQ(Result(junk).pixels, nullptr);
+    }
     // Cut short after the header: null, but the header's values were written.
-    Bytes whole = encode(64, 32, 3, redOverBlue(64, 32));
+    Bytes whole = encodeJpeg(64, 32, 3, redOverBlue(64, 32));
     size_t scanStart = 0;
     for (size_t i = 0; i + 1 < whole.size() && !scanStart; i++) {
         if (whole[i] == 0xFF && whole[i + 1] == 0xDA) {
@@ -138,17 +87,15 @@ TEST(JpegDecode, FailuresYieldNull) {
         }
     }
     ASSERT_GT(scanStart, 0u);
-    Bytes cut(whole.begin(), whole.begin() + static_cast<long>((scanStart + whole.size()) / 2));
-    keepSeed("jpeg", "truncated.jpg", cut);
-    Result truncated(cut);
+    Result truncated(Bytes(whole.begin(), whole.begin() + long(scanStart + whole.size()) / 2),
+                     "truncated.jpg");
     EXPECT_EQ(truncated.pixels, nullptr);
     EXPECT_EQ(truncated.width, 64);
     EXPECT_EQ(truncated.height, 32);
     EXPECT_EQ(truncated.channels, 3);
 
     // Four channels have no texture format: null after the header.
-    Bytes cmyk = encode(8, 8, 4, Bytes(8 * 8 * 4, 100));
-    Result four(cmyk);
+    Result four(encodeJpeg(8, 8, 4, Bytes(8 * 8 * 4, 100)));
     EXPECT_EQ(four.pixels, nullptr);
     EXPECT_EQ(four.channels, 4);
     EXPECT_EQ(four.width, 8);

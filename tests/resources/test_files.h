@@ -1,17 +1,22 @@
-// Test helpers that build small binary files in memory: a chunk writer for
-// 3D Studio files, little-endian field writers, and file output for tests
-// that go through the loaders' file paths.
+// Test helpers that build small files in memory: a chunk writer for 3D Studio
+// files, BMP headers, a JPEG encoder, and file and pipe input/output.
 //
-// Test thread only. Lengths in bytes.
+// Test thread only. Lengths in bytes, sizes in pixels.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <initializer_list>
+#include <iterator>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <vector>
+
+#include <jpeglib.h>
 
 namespace testfiles {
 
@@ -28,37 +33,34 @@ inline Bytes cat(std::initializer_list<Bytes> parts) {
 inline Bytes u8(int value) {
     return Bytes{static_cast<unsigned char>(value)};
 }
-
 inline Bytes u16(int value) {
-    return Bytes{static_cast<unsigned char>(value & 0xFF),
-                 static_cast<unsigned char>((value >> 8) & 0xFF)};
+    return Bytes{uint8_t(value), uint8_t(value >> 8)};
 }
-
-inline Bytes u32(uint32_t value) {
-    return Bytes{static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-                 static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+inline Bytes u32(uint32_t v) {
+    return Bytes{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
 }
-
 inline Bytes f32(float value) {
     uint32_t bits;
     memcpy(&bits, &value, 4);
     return u32(bits);
 }
-
 // A zero-terminated string field.
 inline Bytes str(const std::string& text) {
-    Bytes out(text.begin(), text.end());
-    out.push_back(0);
+    return cat({Bytes(text.begin(), text.end()), u8(0)});
+}
+inline Bytes floats(std::initializer_list<float> values) {
+    Bytes out;
+    for (float v : values) {
+        out = cat({out, f32(v)});
+    }
     return out;
 }
 
-// A chunk whose stated length is exactly its header and content.
+// A chunk whose stated length is its header and content, or a length of its own.
 inline Bytes chunk(int id, std::initializer_list<Bytes> content) {
     Bytes body = cat(content);
     return cat({u16(id), u32(static_cast<uint32_t>(body.size() + 6)), body});
 }
-
-// A chunk with a stated length of its own choosing.
 inline Bytes chunkWithLength(int id, uint32_t length, std::initializer_list<Bytes> content) {
     return cat({u16(id), u32(length), cat(content)});
 }
@@ -66,21 +68,14 @@ inline Bytes chunkWithLength(int id, uint32_t length, std::initializer_list<Byte
 struct Corner {
     int a, b, c;
 };
-struct Point {
-    float x, y, z;
-};
-struct Uv {
-    float u, v;
-};
 
-inline Bytes vertexChunk(std::initializer_list<Point> points) {
-    Bytes out = u16(static_cast<int>(points.size()));
-    for (const Point& p : points) {
-        out = cat({out, f32(p.x), f32(p.y), f32(p.z)});
-    }
-    return chunk(0x4110, {out});
+// Vertex and mapping chunks from flat coordinate lists (three or two per entry).
+inline Bytes vertexChunk(std::initializer_list<float> xyz) {
+    return chunk(0x4110, {u16(static_cast<int>(xyz.size() / 3)), floats(xyz)});
 }
-
+inline Bytes mappingChunk(std::initializer_list<float> uv) {
+    return chunk(0x4140, {u16(static_cast<int>(uv.size() / 2)), floats(uv)});
+}
 inline Bytes faceChunk(std::initializer_list<Corner> faces,
                        std::initializer_list<Bytes> subs = {}) {
     Bytes out = u16(static_cast<int>(faces.size()));
@@ -89,7 +84,6 @@ inline Bytes faceChunk(std::initializer_list<Corner> faces,
     }
     return chunk(0x4120, {out, cat(subs)});
 }
-
 inline Bytes groupChunk(const std::string& material, std::initializer_list<int> faceIndices) {
     Bytes out = cat({str(material), u16(static_cast<int>(faceIndices.size()))});
     for (int index : faceIndices) {
@@ -98,19 +92,11 @@ inline Bytes groupChunk(const std::string& material, std::initializer_list<int> 
     return chunk(0x4130, {out});
 }
 
-inline Bytes mappingChunk(std::initializer_list<Uv> uvs) {
-    Bytes out = u16(static_cast<int>(uvs.size()));
-    for (const Uv& uv : uvs) {
-        out = cat({out, f32(uv.u), f32(uv.v)});
-    }
-    return chunk(0x4140, {out});
-}
-
 inline Bytes color24(int r, int g, int b) {
     return chunk(0x0011, {u8(r), u8(g), u8(b)});
 }
 inline Bytes colorF(float r, float g, float b) {
-    return chunk(0x0010, {f32(r), f32(g), f32(b)});
+    return chunk(0x0010, {floats({r, g, b})});
 }
 inline Bytes intPercent(int value) {
     return chunk(0x0030, {u16(value)});
@@ -118,15 +104,12 @@ inline Bytes intPercent(int value) {
 inline Bytes floatPercent(float value) {
     return chunk(0x0031, {f32(value)});
 }
-
 inline Bytes material(const std::string& name, std::initializer_list<Bytes> subs = {}) {
     return chunk(0xAFFF, {chunk(0xA000, {str(name)}), cat(subs)});
 }
-
 inline Bytes object(const std::string& name, std::initializer_list<Bytes> subs) {
     return chunk(0x4000, {str(name), cat(subs)});
 }
-
 inline Bytes triMesh(std::initializer_list<Bytes> subs) {
     return chunk(0x4100, {cat(subs)});
 }
@@ -142,35 +125,106 @@ inline Bytes sampleModel() {
         material("Stone", {chunk(0xA010, {color24(255, 128, 0)}), chunk(0xA050, {intPercent(30)}),
                            chunk(0xA200, {intPercent(100), chunk(0xA300, {str("ROCK.JPG")})})}),
         material("Glow", {chunk(0xA020, {colorF(0.25f, 0.5f, 0.75f)}), chunk(0xA083, {})}),
-        object("Box", {triMesh({vertexChunk({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}),
+        object("Box", {triMesh({vertexChunk({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0}),
                                 faceChunk({{0, 1, 2}, {1, 3, 2}},
                                           {groupChunk("Stone", {1}), groupChunk("Glow", {0})}),
-                                mappingChunk({{0, 0}, {1, 0}, {0, 1}, {1, 0.25f}})})}),
+                                mappingChunk({0, 0, 1, 0, 0, 1, 1, 0.25f})})}),
     });
 }
 
-inline bool writeFile(const std::string& path, const Bytes& bytes) {
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f) {
-        return false;
-    }
-    size_t written = bytes.empty() ? 0 : fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
-    return written == bytes.size();
+// A 40-byte (or headerSize) BMP info header, and a 12-byte core header.
+inline Bytes infoHeader(int width, int height, int bitCount, uint32_t compression = 0,
+                        uint32_t colorsUsed = 0, uint32_t headerSize = 40) {
+    Bytes h =
+        cat({u32(headerSize), u32(uint32_t(width)), u32(uint32_t(height)), u16(1), u16(bitCount),
+             u32(compression), u32(0), u32(2835), u32(2835), u32(colorsUsed), u32(0)});
+    h.resize(headerSize, 0);
+    return h;
+}
+inline Bytes coreHeader(int width, int height, int bitCount) {
+    return cat({u32(12), u16(width), u16(height), u16(1), u16(bitCount)});
 }
 
-inline Bytes readFile(const std::string& path) {
-    Bytes out;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) {
-        return out;
+// "BM" file header in front of header+table, with the bits at offset bitsAt
+// (0: right after the table; a larger offset leaves a gap of 0xEE bytes).
+inline Bytes bmpFile(const Bytes& headerAndTable, const Bytes& bits, uint32_t bitsAt = 0) {
+    uint32_t offset = bitsAt ? bitsAt : static_cast<uint32_t>(14 + headerAndTable.size());
+    return cat({Bytes{'B', 'M'}, u32(static_cast<uint32_t>(offset + bits.size())), u32(0),
+                u32(offset), headerAndTable, Bytes(offset - 14 - headerAndTable.size(), 0xEE),
+                bits});
+}
+
+// A 24-bit BMP whose pixel (x, y from the bottom) is red x, green y, blue 7.
+inline Bytes gradientBmp(int width, int height) {
+    Bytes bits;
+    for (int y = 0; y < height; y++) {
+        size_t rowStart = bits.size();
+        for (int x = 0; x < width; x++) {
+            bits = cat({bits, Bytes{7, uint8_t(y), uint8_t(x)}});
+        }
+        bits.resize(rowStart + (width * 3 + 3) / 4 * 4, 0);
     }
-    unsigned char buffer[4096];
+    return bmpFile(infoHeader(width, height, 24), bits);
+}
+
+// Encodes width x height pixels (top row first) of 1 (grey), 3 (RGB) or 4
+// (CMYK) components at quality 100.
+inline Bytes encodeJpeg(int width, int height, int components, const Bytes& pixels,
+                        bool progressive = false) {
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr errors;
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    jpeg_mem_dest(&cinfo, &out, &outSize);
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = components;
+    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 3 ? JCS_RGB : JCS_CMYK;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 100, TRUE);
+    if (progressive) {
+        jpeg_simple_progression(&cinfo);
+    }
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<unsigned char*>(pixels.data()) +
+                       static_cast<size_t>(cinfo.next_scanline) * width * components;
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    Bytes result(out, out + outSize);
+    free(out);
+    return result;
+}
+
+inline bool writeFile(const std::string& path, const Bytes& bytes) {
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(f);
+}
+inline Bytes readFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// Runs a shell command; its standard output, and its exit status (-1 when it
+// did not exit normally) in *status.
+inline Bytes readPipe(const std::string& command, int* status = nullptr) {
+    Bytes out;
+    FILE* pipe = popen(command.c_str(), "r");
+    unsigned char buffer[65536];
     size_t got;
-    while ((got = fread(buffer, 1, sizeof(buffer), f)) > 0) {
+    while (pipe && (got = fread(buffer, 1, sizeof(buffer), pipe)) > 0) {
         out.insert(out.end(), buffer, buffer + got);
     }
-    fclose(f);
+    int result = pipe ? pclose(pipe) : -1;
+    if (status) {
+        *status = result != -1 && WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+    }
     return out;
 }
 
@@ -178,8 +232,7 @@ inline Bytes readFile(const std::string& path) {
 inline std::string scratchDir(const std::string& name) {
     std::string dir = std::string(TUHKALA_BINARY_DIR) + "/test-scratch";
     mkdir(dir.c_str(), 0755);
-    dir += "/" + name;
-    mkdir(dir.c_str(), 0755);
+    mkdir((dir += "/" + name).c_str(), 0755);
     return dir;
 }
 
@@ -187,8 +240,7 @@ inline std::string scratchDir(const std::string& name) {
 inline void keepSeed(const std::string& kind, const std::string& name, const Bytes& bytes) {
     std::string dir = std::string(TUHKALA_BINARY_DIR) + "/fuzz-seeds";
     mkdir(dir.c_str(), 0755);
-    dir += "/" + kind;
-    mkdir(dir.c_str(), 0755);
+    mkdir((dir += "/" + kind).c_str(), 0755);
     writeFile(dir + "/" + name, bytes);
 }
 

@@ -12,8 +12,6 @@
 #include <string>
 #include <unistd.h>
 
-#include <jpeglib.h>
-
 #include "platform/offscreen.h"
 #include "platform/platform.h"
 #include "resources/dib.h"
@@ -27,51 +25,8 @@ namespace {
 
 const std::string DIR = "test-scratch/texture";
 
-Bytes bmp24(int width, int height) {
-    // Pixel (x, y) from the bottom: red x, green y, blue 7.
-    size_t stride = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
-    Bytes bits;
-    for (int y = 0; y < height; y++) {
-        Bytes row;
-        for (int x = 0; x < width; x++) {
-            row =
-                cat({row, Bytes{7, static_cast<unsigned char>(y), static_cast<unsigned char>(x)}});
-        }
-        row.resize(stride, 0);
-        bits = cat({bits, row});
-    }
-    Bytes info =
-        cat({u32(40), u32(static_cast<uint32_t>(width)), u32(static_cast<uint32_t>(height)), u16(1),
-             u16(24), u32(0), u32(0), u32(0), u32(0), u32(0), u32(0)});
-    return cat({Bytes{'B', 'M'}, u32(static_cast<uint32_t>(54 + bits.size())), u32(0), u32(54),
-                info, bits});
-}
-
-Bytes jpeg(int width, int height, int components) {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr errors;
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    unsigned char* out = nullptr;
-    unsigned long outSize = 0;
-    jpeg_mem_dest(&cinfo, &out, &outSize);
-    cinfo.image_width = static_cast<JDIMENSION>(width);
-    cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = components;
-    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 100, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    Bytes row(static_cast<size_t>(width) * components, 90);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW p = row.data();
-        jpeg_write_scanlines(&cinfo, &p, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    Bytes result(out, out + outSize);
-    free(out);
-    return result;
+Bytes flatJpeg(int width, int height, int components) {
+    return encodeJpeg(width, height, components, Bytes(size_t(width * height * components), 90));
 }
 
 // The show never frees a Texture's name copy; the tests do.
@@ -85,6 +40,16 @@ GLint levelParameter(int level, GLenum name) {
     return value;
 }
 
+// Level 0 of a texture read back in the given format, rows packed tightly.
+Bytes texels(GLuint id, GLenum format, size_t size) {
+    Bytes out(size, 0xCC);
+    glBindTexture(GL_TEXTURE_2D, id);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, format, GL_UNSIGNED_BYTE, out.data());
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    return out;
+}
+
 } // namespace
 
 class TextureGl : public ::testing::Test {
@@ -96,9 +61,7 @@ class TextureGl : public ::testing::Test {
         }
         scratchDir("texture");
         platform::setMessageBoxesEnabled(false);
-        std::string error;
-        contextOpen = platform::openOffscreen(64, 64, &error);
-        contextError = error;
+        contextOpen = platform::openOffscreen(64, 64, &contextError);
     }
     static void TearDownTestSuite() {
         if (contextOpen) {
@@ -110,15 +73,12 @@ class TextureGl : public ::testing::Test {
             GTEST_SKIP() << "no off-screen GL context: " << contextError;
         }
     }
-    static bool contextOpen;
-    static std::string contextError;
+    inline static bool contextOpen = false;
+    inline static std::string contextError;
 };
 
-bool TextureGl::contextOpen = false;
-std::string TextureGl::contextError;
-
 TEST_F(TextureGl, UpperCasePathIsLowerCasedAndOpened) {
-    ASSERT_TRUE(writeFile(DIR + "/pic.jpg", jpeg(16, 8, 3)));
+    ASSERT_TRUE(writeFile(DIR + "/pic.jpg", flatJpeg(16, 8, 3)));
     OwnedTexture texture;
     EXPECT_EQ(texture.load("TEST-SCRATCH\\TEXTURE\\PIC.JPG"), 0);
     EXPECT_STREQ(texture.fileName, "test-scratch\\texture\\pic.jpg");
@@ -142,7 +102,7 @@ TEST_F(TextureGl, UpperCasePathIsLowerCasedAndOpened) {
 }
 
 TEST_F(TextureGl, OtherExtensionsLoadNothing) {
-    Bytes picture = jpeg(8, 8, 3);
+    Bytes picture = flatJpeg(8, 8, 3);
     for (const char* name : {"/pic.jpeg", "/pic.png", "/pic.tga", "/pic"}) {
         ASSERT_TRUE(writeFile(DIR + name, picture));
         OwnedTexture texture;
@@ -152,14 +112,13 @@ TEST_F(TextureGl, OtherExtensionsLoadNothing) {
     }
     OwnedTexture missing;
     EXPECT_EQ(missing.load("test-scratch/texture/missing.jpg"), 0);
-    EXPECT_EQ(missing.textureId, 0u);
     EXPECT_EQ(missing.loadBmp("test-scratch/texture/missing.bmp"), 1);
 }
 
 TEST_F(TextureGl, BothSubstringsMeanBothPathsBmpFirst) {
     // A JPEG named x.bmp.jpg: the BMP path runs first and rejects it (its
     // message shows), then the JPEG path makes the texture.
-    ASSERT_TRUE(writeFile(DIR + "/x.bmp.jpg", jpeg(8, 8, 3)));
+    ASSERT_TRUE(writeFile(DIR + "/x.bmp.jpg", flatJpeg(8, 8, 3)));
     OwnedTexture texture;
     testing::internal::CaptureStderr();
     texture.load("test-scratch/texture/x.bmp.jpg");
@@ -169,68 +128,42 @@ TEST_F(TextureGl, BothSubstringsMeanBothPathsBmpFirst) {
 
     // A directory named .jpg picks the JPEG path for a BMP file too: the BMP
     // path uploads, the JPEG path then fails quietly and leaves that texture.
-    ASSERT_EQ(system(("mkdir -p " + DIR + "/d.jpg").c_str()), 0);
-    ASSERT_TRUE(writeFile(DIR + "/d.jpg/p.bmp", bmp24(4, 4)));
+    mkdir((DIR + "/d.jpg").c_str(), 0755);
+    ASSERT_TRUE(writeFile(DIR + "/d.jpg/p.bmp", gradientBmp(4, 4)));
     OwnedTexture both;
     both.load("test-scratch/texture/d.jpg/p.bmp");
     EXPECT_NE(both.textureId, 0u);
     EXPECT_EQ(both.width, 4);
 }
 
-TEST_F(TextureGl, BmpRecordsSizeJpegDoesNot) {
-    ASSERT_TRUE(writeFile(DIR + "/wide.bmp", bmp24(256, 128)));
-    ASSERT_TRUE(writeFile(DIR + "/wide.jpg", jpeg(256, 128, 3)));
-    OwnedTexture fromBmp;
-    fromBmp.load("test-scratch/texture/wide.bmp");
-    EXPECT_EQ(fromBmp.width, 256);
-    EXPECT_EQ(fromBmp.height, 128);
-    EXPECT_NE(fromBmp.textureId, 0u);
-    OwnedTexture fromJpeg;
-    fromJpeg.load("test-scratch/texture/wide.jpg");
-    EXPECT_EQ(fromJpeg.width, 0);
-    EXPECT_EQ(fromJpeg.height, 0);
-    EXPECT_NE(fromJpeg.textureId, 0u);
-    EXPECT_NE(fromJpeg.textureId, fromBmp.textureId);
-}
-
 TEST_F(TextureGl, UploadReadsBackExactlyAtOddWidths) {
     // Width 2: 6-byte rows, not a multiple of 4. (Sides stay powers of two, as
     // gluBuild2DMipmaps rescales other sizes, level 0 included.)
-    ASSERT_TRUE(writeFile(DIR + "/odd.bmp", bmp24(2, 2)));
+    ASSERT_TRUE(writeFile(DIR + "/odd.bmp", gradientBmp(2, 2)));
     OwnedTexture texture;
     texture.load("test-scratch/texture/odd.bmp");
     ASSERT_NE(texture.textureId, 0u);
     GLint alignment = 0;
     glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
     EXPECT_EQ(alignment, 4); // restored after the upload
-    glBindTexture(GL_TEXTURE_2D, texture.textureId);
-    Bytes texels(12, 0xCC);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, texels.data());
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
     // First texel row is the bottom row: (x, 0, 7) for x = 0, 1, then (x, 1, 7).
-    EXPECT_EQ(texels, (Bytes{0, 0, 7, 1, 0, 7, 0, 1, 7, 1, 1, 7}));
+    EXPECT_EQ(texels(texture.textureId, GL_RGB, 12), (Bytes{0, 0, 7, 1, 0, 7, 0, 1, 7, 1, 1, 7}));
 
     // A grey JPEG uploads as luminance, one byte per texel.
-    ASSERT_TRUE(writeFile(DIR + "/grey.jpg", jpeg(2, 4, 1)));
+    ASSERT_TRUE(writeFile(DIR + "/grey.jpg", flatJpeg(2, 4, 1)));
     OwnedTexture grey;
     grey.load("test-scratch/texture/grey.jpg");
     ASSERT_NE(grey.textureId, 0u);
-    glBindTexture(GL_TEXTURE_2D, grey.textureId);
-    EXPECT_EQ(levelParameter(0, GL_TEXTURE_WIDTH), 2);
-    EXPECT_EQ(levelParameter(0, GL_TEXTURE_LUMINANCE_SIZE) > 0, true);
-    EXPECT_EQ(levelParameter(0, GL_TEXTURE_RED_SIZE), 0);
-    Bytes lum(8, 0);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glGetTexImage(GL_TEXTURE_2D, 0, GL_LUMINANCE, GL_UNSIGNED_BYTE, lum.data());
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    for (unsigned char value : lum) {
+    for (unsigned char value : texels(grey.textureId, GL_LUMINANCE, 8)) {
         EXPECT_NEAR(value, 90, 2);
     }
+    EXPECT_EQ(levelParameter(0, GL_TEXTURE_WIDTH), 2);
+    EXPECT_GT(levelParameter(0, GL_TEXTURE_LUMINANCE_SIZE), 0);
+    EXPECT_EQ(levelParameter(0, GL_TEXTURE_RED_SIZE), 0);
 }
 
 TEST_F(TextureGl, ModelLoadsTexturesOfTexturedMaterialsOnly) {
-    ASSERT_TRUE(writeFile(DIR + "/wood.bmp", bmp24(4, 4)));
+    ASSERT_TRUE(writeFile(DIR + "/wood.bmp", gradientBmp(8, 4)));
     Bytes file = file3ds({
         material("Plain"),
         material("Wood", {chunk(0xA200, {chunk(0xA300, {str("TEST-SCRATCH/TEXTURE/WOOD.BMP")})})}),
@@ -243,7 +176,8 @@ TEST_F(TextureGl, ModelLoadsTexturesOfTexturedMaterialsOnly) {
     EXPECT_EQ(model.materials[0]->texture.textureId, 0u);
     EXPECT_EQ(model.materials[0]->texture.fileName, nullptr);
     EXPECT_NE(model.materials[1]->texture.textureId, 0u);
-    EXPECT_EQ(model.materials[1]->texture.width, 4);
+    EXPECT_EQ(model.materials[1]->texture.width, 8); // the BMP path records the size
+    EXPECT_EQ(model.materials[1]->texture.height, 4);
     EXPECT_STREQ(model.materials[1]->texture.fileName, "test-scratch/texture/wood.bmp");
     // A texture map without a name: an empty path loads nothing.
     EXPECT_EQ(model.materials[2]->texture.textureId, 0u);

@@ -4,12 +4,9 @@
 // Test thread; runs the tool from the build folder. Sizes in pixels.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
+#include <filesystem>
 #include <string>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <vector>
 
 #include "../resources/test_files.h"
@@ -38,19 +35,9 @@ ToolRun inspect(const std::vector<std::string>& args) {
     for (const std::string& arg : args) {
         command += " " + quote(arg);
     }
-    command += " 2>/dev/null";
     ToolRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) {
-        return run;
-    }
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof(buffer), pipe)) > 0) {
-        run.out.append(buffer, got);
-    }
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    Bytes out = readPipe(command + " 2>/dev/null", &run.status);
+    run.out.assign(out.begin(), out.end());
     return run;
 }
 
@@ -62,12 +49,10 @@ int lineCount(const std::string& text) {
     return n;
 }
 
+// 2x2, 24 bits: bottom row red, green; top row blue, white.
 Bytes smallBmp() {
-    // 2x2, 24 bits: bottom row red, green; top row blue, white.
-    Bytes bits = {0, 0, 255, 0, 255, 0, 0, 0, 255, 0, 0, 255, 255, 255, 0, 0};
-    Bytes info = cat(
-        {u32(40), u32(2), u32(2), u16(1), u16(24), u32(0), u32(0), u32(0), u32(0), u32(0), u32(0)});
-    return cat({Bytes{'B', 'M'}, u32(54 + 16), u32(0), u32(54), info, bits});
+    return bmpFile(infoHeader(2, 2, 24),
+                   Bytes{0, 0, 255, 0, 255, 0, 0, 0, 255, 0, 0, 255, 255, 255, 0, 0});
 }
 
 } // namespace
@@ -77,7 +62,7 @@ TEST(Inspect, MeshJsonWithAwkwardNames) {
     std::string name = "q\"b\\c\x01\xe9";
     Bytes file =
         file3ds({material(name, {chunk(0xA050, {intPercent(50)})}),
-                 object("Box", {triMesh({vertexChunk({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}),
+                 object("Box", {triMesh({vertexChunk({0, 0, 0, 1, 0, 0, 0, 1, 0}),
                                          faceChunk({{0, 1, 2}}, {groupChunk("zz", {0})})})})});
     ASSERT_TRUE(writeFile(dir + "/odd.3ds", file));
     ToolRun run = inspect({"--json", dir + "/odd.3ds"});
@@ -154,32 +139,16 @@ TEST(Inspect, ExitStatus) {
 
 TEST(Inspect, EveryCorpusFileWithoutACrash) {
     std::string corpus = TUHKALA_CORPUS_DIR;
-    struct stat st;
-    if (stat(corpus.c_str(), &st) != 0) {
+    if (!std::filesystem::is_directory(corpus)) {
         GTEST_SKIP() << "no corpus at " << corpus;
     }
     for (const char* sub : {"3ds", "bmp", "jpeg"}) {
         std::vector<std::string> files;
-        std::vector<std::string> dirs = {corpus + "/" + sub};
-        while (!dirs.empty()) {
-            std::string d = dirs.back();
-            dirs.pop_back();
-            DIR* handle = opendir(d.c_str());
-            ASSERT_NE(handle, nullptr);
-            while (dirent* e = readdir(handle)) {
-                std::string name = e->d_name;
-                if (name == "." || name == ".." || name == "SOURCES.md") {
-                    continue;
-                }
-                std::string path = d + "/" + name;
-                struct stat s;
-                if (stat(path.c_str(), &s) == 0 && S_ISDIR(s.st_mode)) {
-                    dirs.push_back(path);
-                } else {
-                    files.push_back(path);
-                }
+        for (const auto& entry :
+             std::filesystem::recursive_directory_iterator(corpus + "/" + sub)) {
+            if (entry.is_regular_file() && entry.path().filename() != "SOURCES.md") {
+                files.push_back(entry.path().string());
             }
-            closedir(handle);
         }
         std::vector<std::string> args = {"--json"};
         args.insert(args.end(), files.begin(), files.end());
