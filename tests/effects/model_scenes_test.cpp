@@ -5,27 +5,6 @@
 
 namespace {
 
-// The setups that start-up runs before these scenes, in its order.
-void runStartupSetups() {
-    ekaSetup();
-    jokuSetup();
-    tokaSetup();
-    levelSetup();
-    tymaSetup();
-    loppuSetup();
-    kakaSetup();
-    muijaSetup();
-    neljasSetup();
-}
-
-void expectLight(GLenum name, float r, float g, float b, float a) {
-    const std::vector<float> v = lightVector(name);
-    EXPECT_NEAR(v[0], r, 1e-6);
-    EXPECT_NEAR(v[1], g, 1e-6);
-    EXPECT_NEAR(v[2], b, 1e-6);
-    EXPECT_NEAR(v[3], a, 1e-6);
-}
-
 const int CORNERS[4][2] = {{2, 2}, {637, 2}, {2, 477}, {637, 477}};
 
 } // namespace
@@ -38,7 +17,7 @@ TEST_F(TokaTest, FirstFrameInOrdersTenToFourteenIsSolidGreen) {
     tokaRender(0.0f);
     EXPECT_EQ(maxDistanceFrom(grabFrame(), {0, 255, 0}), 0);
     // The light stays green and culling off for whatever follows.
-    expectLight(GL_DIFFUSE, 0, 1, 0, 1);
+    expectLight(GL_DIFFUSE, {0, 1, 0, 1});
     EXPECT_FALSE(glIsEnabled(GL_CULL_FACE));
 }
 
@@ -48,67 +27,53 @@ TEST_F(TokaTest, FirstFrameBeforeOrderTenIsWhite) {
     tokaRender(0.0f);
     EXPECT_EQ(maxDistanceFrom(grabFrame(), {255, 255, 255}), 0);
     // The first frame put back toka's own light over the later setups' ones.
-    expectLight(GL_AMBIENT, 0.5f, 0.5f, 1.0f, 1.0f);
-    expectLight(GL_DIFFUSE, 1, 1, 1, 1);
+    expectLight(GL_AMBIENT, {0.5f, 0.5f, 1.0f, 1.0f});
+    expectLight(GL_DIFFUSE, {1, 1, 1, 1});
 }
 
-TEST_F(TokaTest, OrderFifteenDrawsTheTitleCopiesAndNoBall) {
+TEST_F(TokaTest, BallUntilOrderFifteenThenTheTitleCopiesAndOnlyTheBackground) {
     runStartupSetups();
     musicScriptPosition(9, 1);
     tokaRender(2000.0f); // the white fade is gone after this frame
+    tokaRender(0.0f);
+    const Frame withBall = grabFrame();
     musicScriptPosition(15, 0);
     tokaRender(0.0f);
     const Frame rowZero = grabFrame();
     musicScriptPosition(15, 20);
     tokaRender(1000.0f); // all four copies grow to full screen
     const Frame rowTwenty = grabFrame();
-
-    Texture* background = loadPicture("tavara\\gay.jpg");
-    Texture* title = loadPicture("tavara\\vtdemo.jpg");
-    clearFrame();
-    drawTintedImage(background, 0, 0, 640, 480, 1, 1, 1, 1, false);
-    for (int i = 0; i < 5; ++i)
-        drawImage(title, 160, 120, 480, 360, 0.75f, false);
-    EXPECT_LE(maxDifference(rowZero, grabFrame()), 2);
-
-    clearFrame();
-    drawTintedImage(background, 0, 0, 640, 480, 1, 1, 1, 1, false);
-    drawImage(title, 160, 120, 480, 360, 0.75f, false);
-    for (int i = 0; i < 4; ++i)
-        drawImage(title, 0, 0, 640, 480, 0.75f, false);
-    EXPECT_LE(maxDifference(rowTwenty, grabFrame()), 2);
-
     // Past order 15 only the background, and the white fade does not return
     // when the setup runs again.
     tokaSetup();
     musicScriptPosition(16, 1);
     tokaRender(16.0f);
     const Frame later = grabFrame();
-    clearFrame();
-    drawTintedImage(background, 0, 0, 640, 480, 1, 1, 1, 1, false);
-    EXPECT_LE(maxDifference(later, grabFrame()), 2);
-}
 
-TEST_F(TokaTest, BallShowsBeforeOrderFifteen) {
-    runStartupSetups();
-    musicScriptPosition(9, 1);
-    tokaRender(2000.0f);
-    tokaRender(0.0f);
-    const Frame withBall = grabFrame();
-    Texture* background = loadPicture("tavara\\gay.jpg");
-    clearFrame();
-    drawTintedImage(background, 0, 0, 640, 480, 1, 1, 1, 1, false);
-    EXPECT_GT(countDifferences(withBall, grabFrame(), 8), 300) << "no ball drawn";
+    // The background with the title picture's centred and full-screen copies.
+    auto reference = [](int centred, int full) {
+        clearFrame();
+        drawTintedImage(loadPicture("tavara\\gay.jpg"), 0, 0, 640, 480, 1, 1, 1, 1, false);
+        Texture* title = loadPicture("tavara\\vtdemo.jpg");
+        for (int i = 0; i < centred + full; ++i)
+            drawImage(title, i < centred ? 160 : 0, i < centred ? 120 : 0, i < centred ? 480 : 640,
+                      i < centred ? 360 : 480, 0.75f, false);
+        return grabFrame();
+    };
+    EXPECT_GT(countDifferences(withBall, reference(0, 0), 8), 300) << "no ball drawn";
+    EXPECT_LE(maxDifference(rowZero, reference(5, 0)), 2);
+    EXPECT_LE(maxDifference(rowTwenty, reference(1, 4)), 2);
+    EXPECT_LE(maxDifference(later, reference(0, 0)), 2);
 }
 
 class KakaTest : public SceneTest {};
 
 TEST_F(KakaTest, TakesThirtyRandomNumbersAFrame) {
     runStartupSetups();
-    std::vector<int> sequence;
     demoSeedRand(1);
-    for (int i = 0; i < 32; ++i)
-        sequence.push_back(demoRand());
+    std::vector<int> sequence(32);
+    for (int& value : sequence)
+        value = demoRand();
     ASSERT_NE(sequence[29], sequence[30]);
     ASSERT_NE(sequence[31], sequence[30]);
 
@@ -159,8 +124,8 @@ TEST_F(MuijaTest, FirstFrameIsDarkRedAndTheFadeClears) {
     runStartupSetups();
     muijaRender(500.0f); // drawn under the full fade; the fade is 0.7 after it
     EXPECT_LE(maxDistanceFrom(grabFrame(), {128, 0, 0}), 1);
-    expectLight(GL_AMBIENT, 0.5f, 0.05f, 0.05f, 1.0f);
-    expectLight(GL_DIFFUSE, 1.0f, 0.05f, 0.05f, 1.0f);
+    expectLight(GL_AMBIENT, {0.5f, 0.05f, 0.05f, 1.0f});
+    expectLight(GL_DIFFUSE, {1.0f, 0.05f, 0.05f, 1.0f});
     EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
     EXPECT_TRUE(glIsEnabled(GL_CULL_FACE));
 
@@ -195,10 +160,10 @@ TEST_F(NeljasTest, FirstFramePutsBackAWhiteLightAboveTheViewer) {
     musicScriptPosition(12, 0);
     tokaRender(16.0f); // leaves light 1 green and culling off
     neljasRender(16.0f);
-    expectLight(GL_AMBIENT, 0.5f, 0.5f, 0.5f, 1.0f);
-    expectLight(GL_DIFFUSE, 1, 1, 1, 1);
+    expectLight(GL_AMBIENT, {0.5f, 0.5f, 0.5f, 1.0f});
+    expectLight(GL_DIFFUSE, {1, 1, 1, 1});
     // Set under the identity matrix: eye coordinates as given.
-    expectLight(GL_POSITION, 0.0f, 1.0f, -1.0f, 1.0f);
+    expectLight(GL_POSITION, {0.0f, 1.0f, -1.0f, 1.0f});
     EXPECT_TRUE(glIsEnabled(GL_CULL_FACE));
     EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
     const Frame frame = grabFrame();

@@ -83,9 +83,23 @@ inline std::vector<float> lightVector(GLenum name) {
     return value;
 }
 
-inline bool fileExists(const char* path) {
-    struct stat info;
-    return stat(path, &info) == 0;
+inline void expectLight(GLenum name, std::vector<float> want) {
+    const std::vector<float> got = lightVector(name);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_NEAR(got[i], want[i], 1e-6) << "component " << i;
+}
+
+// The setups that start-up runs before the scenes, in its order.
+inline void runStartupSetups() {
+    ekaSetup();
+    jokuSetup();
+    tokaSetup();
+    levelSetup();
+    tymaSetup();
+    loppuSetup();
+    kakaSetup();
+    muijaSetup();
+    neljasSetup();
 }
 
 // A texture of our own for drawing reference frames. Like the show's own
@@ -109,7 +123,8 @@ class SceneTest : public ::testing::Test {
         std::string error;
         if (!platform::openOffscreen(640, 480, &error))
             GTEST_SKIP() << "no off-screen GL context: " << error;
-        ASSERT_TRUE(fileExists("tavara")) << "tests run from the build folder with tavara/";
+        struct stat info;
+        ASSERT_EQ(stat("tavara", &info), 0) << "tests run from the build folder with tavara/";
         // The fixed state and projection that start-up sets before the setups.
         glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
         glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
