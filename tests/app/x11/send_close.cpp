@@ -7,14 +7,10 @@
 #include <cstdlib>
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: tuhkala-send-close WINDOW-ID\n");
-        return 2;
-    }
     char* end = nullptr;
-    const unsigned long id = std::strtoul(argv[1], &end, 0);
-    if (!end || *end != '\0' || id == 0) {
-        std::fprintf(stderr, "tuhkala-send-close: not a window id: %s\n", argv[1]);
+    const unsigned long id = argc == 2 ? std::strtoul(argv[1], &end, 0) : 0;
+    if (id == 0 || *end != '\0') {
+        std::fprintf(stderr, "usage: tuhkala-send-close WINDOW-ID\n");
         return 2;
     }
     Display* display = XOpenDisplay(nullptr);

@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# The real show binary. Its start-up failures (no-video: no video system;
+# no-gl: windows but no GL visual) print their message on standard error and
+# exit 1 without anyone clicking a box. Its window on a private Xvfb has the
+# title, class name, position and size (also inside a window manager's frame),
+# and the three ways a user ends it early (any key, Escape, a close request)
+# each exit 0 within a second.
+#
+# usage: show_test.sh properties|framed|key|escape|close|no-video|no-gl SHOW [SEND-CLOSE]
+# Runs in the build folder, where tavara/ is. Exit 77 = skipped.
+set -u
+MODE="$1" SHOW="$2" SEND_CLOSE="${3:-}"
+TITLE="Varjoinen Tuhkalademo by Rautakivi (Smog in 9kb)"
+CLASS="Tuhkala Rautakivi"
+WORK="$(mktemp -d)" XVFB_PID="" WM_PID="" SHOW_PID=""
+cleanup() {
+    for pid in $SHOW_PID $WM_PID $XVFB_PID; do
+        kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    done
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+fail() {
+    echo "FAIL: $*"
+    [ -s "$WORK/show.err" ] && echo "--- the show's standard error:" && cat "$WORK/show.err"
+    exit 1
+}
+skip() {
+    echo "SKIP: $*"
+    exit 77
+}
+export SDL_AUDIODRIVER="${SDL_AUDIODRIVER:-dummy}"
+unset WAYLAND_DISPLAY
+
+case "$MODE" in no-*)
+    # No display, so the message goes only to standard error. SDL's dummy
+    # video driver makes windows but has no OpenGL.
+    unset DISPLAY
+    if [ "$MODE" = no-video ]; then
+        export SDL_VIDEODRIVER=no-such-driver
+        MESSAGE="Window Creation Error: The window class could not be registered!"
+    else
+        export SDL_VIDEODRIVER=dummy
+        MESSAGE="OpenGL application error: Failed to find acceptable pixel format."
+    fi
+    timeout 60 "$SHOW" >/dev/null 2>"$WORK/show.err"
+    STATUS=$?
+    [ "$STATUS" -eq 1 ] || fail "exit status $STATUS, not 1"
+    grep -qxF "$MESSAGE" "$WORK/show.err" || fail "standard error lacks \"$MESSAGE\""
+    echo "failed as expected with status 1"
+    exit 0
+    ;;
+esac
+
+for tool in Xvfb xdotool xprop; do
+    command -v "$tool" >/dev/null 2>&1 || skip "$tool is not installed"
+done
+[ "$MODE" = framed ] && ! command -v openbox >/dev/null 2>&1 && skip "openbox is not installed"
+[ "$MODE" = close ] && [ -z "$SEND_CLOSE" ] && skip "no X11 library to send the close request"
+
+# Waits up to $2 tenths of a second for the command $1 to succeed.
+poll() {
+    for _ in $(seq "$2"); do
+        eval "$1" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# A display of our own: key presses must not reach anyone else's session.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" 2>"$WORK/xvfb.log" &
+XVFB_PID=$!
+poll '[ -s "$WORK/display" ]' 100 || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
+export DISPLAY=":$(head -n1 "$WORK/display")"
+if [ "$MODE" = framed ]; then
+    openbox >"$WORK/wm.log" 2>&1 &
+    WM_PID=$!
+    # The manager is up once it has announced itself on the root window.
+    poll 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"' 100 ||
+        fail "openbox did not start"
+fi
+
+"$SHOW" >"$WORK/show.out" 2>"$WORK/show.err" &
+SHOW_PID=$!
+alive() { kill -0 "$SHOW_PID" 2>/dev/null; }
+# The window, found by its class name once it is mapped.
+WID=""
+find_window() {
+    WID="$(xdotool search --onlyvisible --classname "^${CLASS}\$" 2>/dev/null | head -n1)"
+    [ -n "$WID" ] || ! alive
+}
+poll find_window 300
+[ -n "$WID" ] || fail "no visible window with class name \"$CLASS\""
+# Start-up (media loading) ends before the loop reads the keyboard: wait for
+# its last step, the music starting (SDL's audio thread appears), so that the
+# one-second limit below measures the loop's reaction alone.
+poll "grep -qs '^SDLAudio' /proc/$SHOW_PID/task/*/comm || ! alive" 300
+sleep 0.5
+alive || fail "the show ended by itself during start-up"
+
+case "$MODE" in
+properties)
+    props="$(xprop -id "$WID" WM_CLASS WM_NAME _NET_WM_NAME)"
+    echo "$props"
+    grep -qxF "WM_CLASS(STRING) = \"$CLASS\", \"$CLASS\"" <<<"$props" || fail "WM_CLASS is wrong"
+    grep -qxF -e "WM_NAME(STRING) = \"$TITLE\"" -e "WM_NAME(UTF8_STRING) = \"$TITLE\"" <<<"$props" ||
+        fail "WM_NAME is not the title"
+    grep -qxF "_NET_WM_NAME(UTF8_STRING) = \"$TITLE\"" <<<"$props" || fail "_NET_WM_NAME is wrong"
+    # Without a window manager there is no frame: the client area is the
+    # whole outer size, at the top left corner.
+    geometry="$(xdotool getwindowgeometry "$WID")"
+    echo "$geometry"
+    grep -q "Position: 0,0" <<<"$geometry" || fail "the window is not at (0, 0)"
+    grep -q "Geometry: 640x480" <<<"$geometry" || fail "the window is not 640x480"
+    alive || fail "the show ended on its own"
+    exit 0
+    ;;
+framed)
+    # The outer size, frame included, is 640x480 at (0, 0): the client area
+    # is smaller by the frame and sits inside it.
+    extents="$(xprop -id "$WID" _NET_FRAME_EXTENTS)"
+    echo "$extents"
+    read -r l r t b < <(sed -n 's/.* = \([0-9]*\), \([0-9]*\), \([0-9]*\), \([0-9]*\)$/\1 \2 \3 \4/p' <<<"$extents")
+    [ -n "${b:-}" ] && [ $((l + r + t + b)) -gt 0 ] || fail "the window manager drew no frame"
+    info="$(xwininfo -id "$WID")"
+    field() { sed -n "s/.*$1: *//p" <<<"$info"; }
+    x="$(field 'Absolute upper-left X')" y="$(field 'Absolute upper-left Y')"
+    w="$(field Width)" h="$(field Height)"
+    echo "client area ${w}x${h} at ($x, $y)"
+    [ $((x - l)) -eq 0 ] && [ $((y - t)) -eq 0 ] || fail "the frame is not at (0, 0)"
+    [ $((w + l + r)) -eq 640 ] && [ $((h + t + b)) -eq 480 ] ||
+        fail "the outer size is $((w + l + r))x$((h + t + b)), not 640x480"
+    exit 0
+    ;;
+key) xdotool windowfocus --sync "$WID" key --clearmodifiers a ;;
+escape) xdotool windowfocus --sync "$WID" keydown Escape ;;
+close) "$SEND_CLOSE" "$WID" || fail "the close request could not be sent" ;;
+*) fail "unknown mode $MODE" ;;
+esac
+
+# A sanitizer build scans for leaks at exit, which takes longer than the
+# show's own reaction; the one-second limit is for the ordinary build.
+LIMIT=10
+ldd "$SHOW" 2>/dev/null | grep -q libasan && LIMIT=150
+poll '! alive' "$LIMIT" || fail "the show was still running a second after the $MODE"
+wait "$SHOW_PID"
+STATUS=$?
+SHOW_PID=""
+[ "$STATUS" -eq 0 ] || fail "exit status $STATUS after the $MODE, not 0"
+echo "ended with status 0 after the $MODE"
