@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "model_checks.h"
 #include "resources/dib.h"
 #include "resources/jpeg.h"
 #include "resources/model.h"

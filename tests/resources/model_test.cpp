@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "model_checks.h"
 #include "resources/model.h"
 #include "test_files.h"
 
@@ -29,13 +28,16 @@ ModelPtr loadBytes(const Bytes& bytes, const char* seedName = nullptr) {
 // One object with one mesh of three vertices and the given faces and subchunks.
 Bytes triangleObject(const std::string& name, std::initializer_list<Bytes> faceSubs = {}) {
     return object(name, {triMesh({vertexChunk({0, 0, 0, 1, 0, 0, 0, 1, 0}),
-                                  faceChunk({{0, 1, 2}}, faceSubs)})});
+                                  faceChunk({0, 1, 2}, faceSubs)})});
 }
 
-void expectColor(const float* c, float r, float g, float b) {
-    EXPECT_FLOAT_EQ(c[0], r);
-    EXPECT_FLOAT_EQ(c[1], g);
-    EXPECT_FLOAT_EQ(c[2], b);
+// Every mesh's description, joined by " | ".
+std::string meshes(const ModelPtr& model) {
+    std::string out;
+    for (int i = 0; i < model->meshCount; i++) {
+        out += (i ? " | " : "") + describe(*model->meshes[i]);
+    }
+    return out;
 }
 
 } // namespace
@@ -44,38 +46,16 @@ TEST(ModelReader, SampleFileLoadsEveryField) {
     auto model = loadBytes(sampleModel(), "sample.3ds");
     ASSERT_EQ(model->materialCount, 2);
     ASSERT_EQ(model->meshCount, 1);
-    const Material* stone = model->materials[0];
-    EXPECT_STREQ(stone->name, "Stone");
-    expectColor(stone->ambient, 1.0f, 0.501960814f, 0.0f);
-    EXPECT_EQ(stone->opacity, 0.70000005f);
-    EXPECT_EQ(stone->flags, MATERIAL_HAS_TEXTURE);
-    EXPECT_STREQ(stone->mapName, "ROCK.JPG");
-    EXPECT_EQ(stone->additive, 0);
-    const Material* glow = model->materials[1];
-    EXPECT_STREQ(glow->name, "Glow");
-    expectColor(glow->diffuse, 0.25f, 0.5f, 0.75f);
-    EXPECT_EQ(glow->additive, 1);
-    EXPECT_EQ(glow->flags, 0u);
-    EXPECT_EQ(glow->opacity, 1.0f);
-
-    const Mesh* mesh = model->meshes[0];
-    EXPECT_STREQ(mesh->name, "Box");
-    EXPECT_EQ(mesh->vertexCount, 4);
-    EXPECT_EQ(mesh->faceCount, 2);
-    EXPECT_EQ(mesh->vertices[3].position.x, 1.0f);
-    EXPECT_EQ(mesh->vertices[3].position.y, 1.0f);
-    EXPECT_EQ(mesh->faces[1].a, 1);
-    EXPECT_EQ(mesh->faces[1].b, 3);
-    EXPECT_EQ(mesh->faces[1].c, 2);
+    EXPECT_EQ(describe(*model->materials[0]),
+              "Stone flags 1 ambient 1 0.5019608 0 diffuse 0 0 0 specular 0 0 0 "
+              "opacity 0.7 additive 0 map ROCK.JPG");
+    EXPECT_EQ(describe(*model->materials[1]),
+              "Glow flags 0 ambient 0 0 0 diffuse 0.25 0.5 0.75 specular 0 0 0 "
+              "opacity 1 additive 1 map ");
     // v is stored as 1 - v; u as read.
-    EXPECT_EQ(mesh->vertices[3].u, 1.0f);
-    EXPECT_EQ(mesh->vertices[3].v, 0.75f);
-    EXPECT_EQ(mesh->vertices[2].v, 0.0f);
-    ASSERT_EQ(mesh->groupCount, 2);
-    EXPECT_EQ(mesh->groups[0]->materialIndex, 0);
-    ASSERT_EQ(mesh->groups[0]->faceCount, 1);
-    EXPECT_EQ(mesh->groups[0]->faces[0].b, 3);
-    EXPECT_EQ(mesh->groups[1]->materialIndex, 1);
+    EXPECT_EQ(
+        describe(*model->meshes[0]),
+        "Box: 0 0 0/0 1, 1 0 0/1 1, 0 1 0/0 0, 1 1 0/1 0.75; 0 1 2, 1 3 2; 0[1 3 2] 1[0 1 2]");
 }
 
 TEST(ModelReader, MaterialMatchIsPrefixFirstWinsAndCaseSensitive) {
@@ -113,29 +93,24 @@ TEST(ModelReader, ChunkBoundaries) {
     // The vertex chunk states 10 bytes more than its data; the face chunk after
     // the padding must still be found, and the padding not taken for a chunk.
     Bytes vertices = vertexChunk({0, 0, 0, 1, 0, 0, 0, 1, 0});
-    Bytes padded = cat({chunkWithLength(0x4110, static_cast<uint32_t>(vertices.size() + 10),
-                                        {Bytes(vertices.begin() + 6, vertices.end())}),
-                        chunk(0x4000, {str("XX")}), u8(0)});
+    Bytes padded =
+        cat({chunk(0x4110, {Bytes(vertices.begin() + 6, vertices.end())}, vertices.size() + 10),
+             chunk(0x4000, {str("XX")}), u8(0)});
     auto model =
-        loadBytes(file3ds({object("Pad", {triMesh({padded, faceChunk({{0, 1, 2}})})})}), "pad.3ds");
-    ASSERT_EQ(model->meshCount, 1);
-    EXPECT_EQ(model->meshes[0]->vertexCount, 3);
-    EXPECT_EQ(model->meshes[0]->faceCount, 1);
-    EXPECT_STREQ(model->objectName, "Pad");
+        loadBytes(file3ds({object("Pad", {triMesh({padded, faceChunk({0, 1, 2})})})}), "pad.3ds");
+    EXPECT_EQ(meshes(model), "Pad: 0 0 0/0 0, 1 0 0/0 0, 0 1 0/0 0; 0 1 2;");
 
     // A child claiming more than its parent holds is cut at the parent's end,
     // so the parent's next sibling is still read as a sibling.
-    Bytes overlong = chunkWithLength(0x4100, 5000, {vertexChunk({1, 2, 3})});
+    Bytes overlong = chunk(0x4100, {vertexChunk({1, 2, 3})}, 5000);
     auto over = loadBytes(file3ds({chunk(0x4000, {str("Over"), overlong}), triangleObject("Next")}),
                           "overlong.3ds");
-    ASSERT_EQ(over->meshCount, 2);
-    EXPECT_EQ(over->meshes[0]->vertexCount, 1);
-    EXPECT_STREQ(over->meshes[1]->name, "Next");
+    EXPECT_EQ(meshes(over), "Over: 1 2 3/0 0;; | Next: 0 0 0/0 0, 1 0 0/0 0, 0 1 0/0 0; 0 1 2;");
 
     // A length below 6 ends the run instead of looping on the same bytes.
     for (uint32_t bad : {0u, 1u, 5u, 0xFFFFFFFFu, 0x80000000u}) {
-        auto stuck = loadBytes(
-            file3ds({material("Before"), chunkWithLength(0xAFFF, bad, {}), material("After")}));
+        auto stuck =
+            loadBytes(file3ds({material("Before"), chunk(0xAFFF, {}, bad), material("After")}));
         EXPECT_EQ(stuck->materialCount, 1) << bad;
     }
     // A main chunk longer than the file reads what is there; bytes past the
@@ -151,26 +126,24 @@ TEST(ModelReader, ObjectNamesAndScratchValuesCarryOver) {
     auto model = loadBytes(file3ds({
         object("Cab", {triMesh({vertexChunk({1, 2, 3})})}),
         object("Second", {triMesh({vertexChunk({4, 5, 6, 7, 8, 9})})}),
-        material("First",
-                 {chunk(0xA030, {color24(51, 102, 153)}), chunk(0xA050, {floatPercent(0.25f)})}),
+        material("First", {chunk(0xA030, {color24(51, 102, 153)}),
+                           chunk(0xA050, {chunk(0x0031, {f32(0.25f)})})}),
         // No colour and no percentage inside: the last values read are copied.
         material("Second", {chunk(0xA010, {}), chunk(0xA050, {})}),
         material("Third", {chunk(0xA200, {intPercent(50)}), chunk(0xA050, {chunk(0x9999, {})})}),
     }));
-    ASSERT_EQ(model->meshCount, 2);
-    EXPECT_STREQ(model->meshes[0]->name, "Cab");
-    EXPECT_EQ(model->meshes[0]->vertices[0].position.z, 3.0f);
-    EXPECT_STREQ(model->meshes[1]->name, "Second");
-    EXPECT_EQ(model->meshes[1]->vertexCount, 2);
-
+    EXPECT_EQ(meshes(model), "Cab: 1 2 3/0 0;; | Second: 4 5 6/0 0, 7 8 9/0 0;;");
     ASSERT_EQ(model->materialCount, 3);
-    EXPECT_EQ(model->materials[0]->opacity, 0.75f);
-    expectColor(model->materials[1]->ambient, 0.2f, 0.4f, 0.6f);
-    EXPECT_EQ(model->materials[1]->opacity, 0.75f);
+    EXPECT_EQ(describe(*model->materials[0]),
+              "First flags 0 ambient 0 0 0 diffuse 0 0 0 specular 0.2 0.4 0.6 "
+              "opacity 0.75 additive 0 map ");
+    EXPECT_EQ(describe(*model->materials[1]),
+              "Second flags 0 ambient 0.2 0.4 0.6 diffuse 0 0 0 specular 0 0 0 "
+              "opacity 0.75 additive 0 map ");
     // The map strength inside the texture map went to the percentage scratch.
-    EXPECT_EQ(model->materials[2]->opacity, 0.5f);
-    EXPECT_EQ(model->materials[2]->flags, MATERIAL_HAS_TEXTURE);
-    EXPECT_STREQ(model->materials[2]->mapName, "");
+    EXPECT_EQ(describe(*model->materials[2]),
+              "Third flags 1 ambient 0 0 0 diffuse 0 0 0 specular 0 0 0 "
+              "opacity 0.5 additive 0 map ");
 }
 
 TEST(ModelReader, SkippedAndOrphanedContent) {
@@ -186,24 +159,23 @@ TEST(ModelReader, SkippedAndOrphanedContent) {
     EXPECT_STREQ(model->objectName, "Cam");
     ASSERT_EQ(model->materialCount, 1);
     // Only the first texture map counts; the specular map's name is skipped.
-    EXPECT_EQ(model->materials[0]->flags, 0u);
-    EXPECT_STREQ(model->materials[0]->mapName, "");
+    EXPECT_EQ(describe(*model->materials[0]),
+              "M flags 0 ambient 0 0 0 diffuse 0 0 0 specular 0 0 0 opacity 1 additive 0 map ");
     for (const Bytes& bare : {chunk(0x4D4D, {}), chunk(0x3D3D, {hidden}), Bytes()}) {
         EXPECT_EQ(loadBytes(bare)->meshCount, 0);
     }
 
     // Records before their container are ignored.
     auto orphans =
-        loadBytes(file3ds({vertexChunk({1, 1, 1}), faceChunk({{0, 0, 0}}), mappingChunk({0, 0}),
+        loadBytes(file3ds({vertexChunk({1, 1, 1}), faceChunk({0, 0, 0}), mappingChunk({0, 0}),
                            groupChunk("X", {0}), chunk(0xA000, {str("Orphan")}),
                            chunk(0xA010, {color24(9, 9, 9)}), chunk(0xA300, {str("ORPHAN.JPG")}),
                            chunk(0xA083, {}), chunk(0xA200, {}), material("Real")}),
                   "orphans.3ds");
     EXPECT_EQ(orphans->meshCount, 0);
     ASSERT_EQ(orphans->materialCount, 1);
-    EXPECT_STREQ(orphans->materials[0]->name, "Real");
-    EXPECT_STREQ(orphans->materials[0]->mapName, "");
-    EXPECT_EQ(orphans->materials[0]->additive, 0);
+    EXPECT_EQ(describe(*orphans->materials[0]),
+              "Real flags 0 ambient 0 0 0 diffuse 0 0 0 specular 0 0 0 opacity 1 additive 0 map ");
 }
 
 TEST(ModelReader, TruncatedFilesAtEveryLength) {
@@ -229,10 +201,11 @@ TEST(ModelReader, CapacitiesAreKept) {
         meshes = cat({meshes, triMesh({})});
     }
     auto model = loadBytes(chunk(
-        0x4D4D, {chunk(0x3D3D, {materials, object(std::string(200, 'N'),
-                                                  {triMesh({vertexChunk({0, 0, 0}),
-                                                            faceChunk({{0, 0, 0}}, {groups}),
-                                                            mappingChunk({0.5f, 0.5f})})})})}));
+        0x4D4D,
+        {chunk(0x3D3D,
+               {materials, object(std::string(200, 'N'),
+                                  {triMesh({vertexChunk({0, 0, 0}), faceChunk({0, 0, 0}, {groups}),
+                                            mappingChunk({0.5f, 0.5f})})})})}));
     EXPECT_EQ(model->materialCount, MAX_MATERIALS);
     EXPECT_STREQ(model->materials[MAX_MATERIALS - 1]->name, "m999");
     ASSERT_EQ(model->meshCount, 1);
@@ -249,43 +222,30 @@ TEST(ModelReader, OutOfRangeIndicesAndCounts) {
     // The group copies the rest in its listed order.
     auto model = loadBytes(
         file3ds({object("Bad", {triMesh({vertexChunk({0, 0, 0, 1, 0, 0, 0, 1, 0}),
-                                         faceChunk({{0, 1, 2}, {0, 1, 3}, {2, 1, 0}},
+                                         faceChunk({0, 1, 2, 0, 1, 3, 2, 1, 0},
                                                    {groupChunk("", {2, 1, 7, 0, -1})})})})}),
         "indices.3ds");
-    const Mesh* mesh = model->meshes[0];
-    ASSERT_EQ(mesh->faceCount, 2);
-    EXPECT_EQ(mesh->faces[1].a, 2);
-    ASSERT_EQ(mesh->groups[0]->faceCount, 2);
-    EXPECT_EQ(mesh->groups[0]->faces[0].a, 2);
-    EXPECT_EQ(mesh->groups[0]->faces[0].c, 0);
-    EXPECT_EQ(mesh->groups[0]->faces[1].a, 0);
-    EXPECT_EQ(mesh->groups[0]->faces[1].c, 2);
+    EXPECT_EQ(meshes(model), "Bad: 0 0 0/0 0, 1 0 0/0 0, 0 1 0/0 0; 0 1 2, 2 1 0; 0[2 1 0, 0 1 2]");
 
     // A mapping count larger than the vertex array fills only what exists.
     auto big = loadBytes(file3ds({object(
         "Map", {triMesh({vertexChunk({0, 0, 0, 1, 0, 0}),
                          chunk(0x4140, {u16(500), floats({0.5f, 0.5f, 0.25f, 0.0f})})})})}));
-    EXPECT_EQ(big->meshes[0]->vertexCount, 2);
+    EXPECT_EQ(meshes(big), "Map: 0 0 0/0.5 0.5, 1 0 0/0.25 1;;");
     EXPECT_EQ(big->meshes[0]->vertexCapacity, 2);
-    EXPECT_EQ(big->meshes[0]->vertices[1].u, 0.25f);
-    EXPECT_EQ(big->meshes[0]->vertices[1].v, 1.0f);
 
     // A smaller mapping count replaces the vertex count; faces past it go.
-    auto small = loadBytes(file3ds({object(
-        "Few", {triMesh({vertexChunk({0, 0, 0, 1, 0, 0, 0, 1, 0}),
-                         faceChunk({{0, 1, 2}, {0, 0, 1}}), mappingChunk({0, 0, 1, 1})})})}));
-    EXPECT_EQ(small->meshes[0]->vertexCount, 2);
-    EXPECT_EQ(small->meshes[0]->faceCount, 1);
+    auto small = loadBytes(file3ds(
+        {object("Few", {triMesh({vertexChunk({0, 0, 0, 1, 0, 0, 0, 1, 0}),
+                                 faceChunk({0, 1, 2, 0, 0, 1}), mappingChunk({0, 0, 1, 1})})})}));
+    EXPECT_EQ(meshes(small), "Few: 0 0 0/0 1, 1 0 0/1 0; 0 0 1;");
 
     // Negative counts read as empty; a vertex count promising more than the
     // chunk holds keeps the whole ones.
     auto negative = loadBytes(file3ds(
         {object("Neg", {triMesh({chunk(0x4110, {u16(0x8000)}), chunk(0x4120, {u16(0xFFFF)})})}),
          object("Short", {triMesh({chunk(0x4110, {u16(3), floats({1, 2, 3, 4, 5})})})})}));
-    EXPECT_EQ(negative->meshes[0]->vertexCount, 0);
-    EXPECT_EQ(negative->meshes[0]->faceCount, 0);
-    EXPECT_EQ(negative->meshes[1]->vertexCount, 1);
-    EXPECT_EQ(negative->meshes[1]->vertices[0].position.z, 3.0f);
+    EXPECT_EQ(meshes(negative), "Neg:;; | Short: 1 2 3/0 0;;");
 }
 
 TEST(ModelReader, DeepNestingAndUnterminatedStrings) {

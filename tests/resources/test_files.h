@@ -1,5 +1,6 @@
-// Test helpers that build small files in memory: a chunk writer for 3D Studio
-// files, BMP headers, a JPEG encoder, and file and pipe input/output.
+// Test helpers that build small files in memory (a chunk writer for 3D Studio
+// files, BMP headers, a JPEG encoder), file and pipe input/output, and the
+// checks and one-line descriptions of a loaded Model.
 //
 // Test thread only. Lengths in bytes, sizes in pixels.
 #pragma once
@@ -11,12 +12,16 @@
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <jpeglib.h>
+
+#include "resources/model.h"
 
 namespace testfiles {
 
@@ -57,17 +62,10 @@ inline Bytes floats(std::initializer_list<float> values) {
 }
 
 // A chunk whose stated length is its header and content, or a length of its own.
-inline Bytes chunk(int id, std::initializer_list<Bytes> content) {
+inline Bytes chunk(int id, std::initializer_list<Bytes> content, int64_t length = -1) {
     Bytes body = cat(content);
-    return cat({u16(id), u32(static_cast<uint32_t>(body.size() + 6)), body});
+    return cat({u16(id), u32(uint32_t(length >= 0 ? length : int64_t(body.size()) + 6)), body});
 }
-inline Bytes chunkWithLength(int id, uint32_t length, std::initializer_list<Bytes> content) {
-    return cat({u16(id), u32(length), cat(content)});
-}
-
-struct Corner {
-    int a, b, c;
-};
 
 // Vertex and mapping chunks from flat coordinate lists (three or two per entry).
 inline Bytes vertexChunk(std::initializer_list<float> xyz) {
@@ -76,11 +74,11 @@ inline Bytes vertexChunk(std::initializer_list<float> xyz) {
 inline Bytes mappingChunk(std::initializer_list<float> uv) {
     return chunk(0x4140, {u16(static_cast<int>(uv.size() / 2)), floats(uv)});
 }
-inline Bytes faceChunk(std::initializer_list<Corner> faces,
-                       std::initializer_list<Bytes> subs = {}) {
-    Bytes out = u16(static_cast<int>(faces.size()));
-    for (const Corner& f : faces) {
-        out = cat({out, u16(f.a), u16(f.b), u16(f.c), u16(7)});
+// A face chunk from corner triples, then its subchunks.
+inline Bytes faceChunk(std::initializer_list<int> corners, std::initializer_list<Bytes> subs = {}) {
+    Bytes out = u16(static_cast<int>(corners.size() / 3));
+    for (size_t i = 0; i < corners.size(); i++) {
+        out = cat({out, u16(corners.begin()[i]), i % 3 == 2 ? u16(7) : Bytes()});
     }
     return chunk(0x4120, {out, cat(subs)});
 }
@@ -95,14 +93,8 @@ inline Bytes groupChunk(const std::string& material, std::initializer_list<int> 
 inline Bytes color24(int r, int g, int b) {
     return chunk(0x0011, {u8(r), u8(g), u8(b)});
 }
-inline Bytes colorF(float r, float g, float b) {
-    return chunk(0x0010, {floats({r, g, b})});
-}
 inline Bytes intPercent(int value) {
     return chunk(0x0030, {u16(value)});
-}
-inline Bytes floatPercent(float value) {
-    return chunk(0x0031, {f32(value)});
 }
 inline Bytes material(const std::string& name, std::initializer_list<Bytes> subs = {}) {
     return chunk(0xAFFF, {chunk(0xA000, {str(name)}), cat(subs)});
@@ -124,9 +116,10 @@ inline Bytes sampleModel() {
     return file3ds({
         material("Stone", {chunk(0xA010, {color24(255, 128, 0)}), chunk(0xA050, {intPercent(30)}),
                            chunk(0xA200, {intPercent(100), chunk(0xA300, {str("ROCK.JPG")})})}),
-        material("Glow", {chunk(0xA020, {colorF(0.25f, 0.5f, 0.75f)}), chunk(0xA083, {})}),
+        material("Glow", {chunk(0xA020, {chunk(0x0010, {floats({0.25f, 0.5f, 0.75f})})}),
+                          chunk(0xA083, {})}),
         object("Box", {triMesh({vertexChunk({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0}),
-                                faceChunk({{0, 1, 2}, {1, 3, 2}},
+                                faceChunk({0, 1, 2, 1, 3, 2},
                                           {groupChunk("Stone", {1}), groupChunk("Glow", {0})}),
                                 mappingChunk({0, 0, 1, 0, 0, 1, 1, 0.25f})})}),
     });
@@ -245,3 +238,84 @@ inline void keepSeed(const std::string& kind, const std::string& name, const Byt
 }
 
 } // namespace testfiles
+
+// The invariants of a loaded Model that drawing relies on, for any input.
+inline void expectInBounds(const Model& model) {
+    ASSERT_LE(model.meshCount, MAX_MESHES);
+    ASSERT_LE(model.materialCount, MAX_MATERIALS);
+    for (int m = 0; m < model.meshCount; m++) {
+        const Mesh* mesh = model.meshes[m];
+        ASSERT_GE(mesh->vertexCount, 0);
+        ASSERT_LE(mesh->vertexCount, mesh->vertexCapacity);
+        ASSERT_LT(strnlen(mesh->name, NAME_SIZE), static_cast<size_t>(NAME_SIZE));
+        for (int f = 0; f < mesh->faceCount; f++) {
+            EXPECT_LT(mesh->faces[f].a, mesh->vertexCount);
+            EXPECT_LT(mesh->faces[f].b, mesh->vertexCount);
+            EXPECT_LT(mesh->faces[f].c, mesh->vertexCount);
+        }
+        ASSERT_LE(mesh->groupCount, MAX_FACE_GROUPS);
+        for (int g = 0; g < mesh->groupCount; g++) {
+            const FaceGroup* group = mesh->groups[g];
+            EXPECT_LE(group->materialIndex, model.materialCount);
+            for (int f = 0; f < group->faceCount; f++) {
+                EXPECT_LT(group->faces[f].a, mesh->vertexCount);
+                EXPECT_LT(group->faces[f].b, mesh->vertexCount);
+                EXPECT_LT(group->faces[f].c, mesh->vertexCount);
+            }
+        }
+    }
+    for (int i = 0; i < model.materialCount; i++) {
+        EXPECT_LT(strnlen(model.materials[i]->name, NAME_SIZE), static_cast<size_t>(NAME_SIZE));
+        EXPECT_LT(strnlen(model.materials[i]->mapName, NAME_SIZE), static_cast<size_t>(NAME_SIZE));
+    }
+}
+
+// "name flags F ambient R G B diffuse R G B specular R G B opacity O additive A map NAME",
+// to seven significant digits.
+inline std::string describe(const Material& m) {
+    char text[512];
+    snprintf(text, sizeof(text),
+             "%s flags %u ambient %.7g %.7g %.7g diffuse %.7g %.7g %.7g specular %.7g %.7g %.7g "
+             "opacity %.7g additive %d map %s",
+             m.name, m.flags, m.ambient[0], m.ambient[1], m.ambient[2], m.diffuse[0], m.diffuse[1],
+             m.diffuse[2], m.specular[0], m.specular[1], m.specular[2], m.opacity, m.additive,
+             m.mapName);
+    return text;
+}
+
+// "name: x y z/u v, ...; a b c, ...; material[a b c, ...] ..." (vertices; faces; groups).
+inline std::string describe(const Mesh& m) {
+    auto corners = [](const Face& f) {
+        return std::to_string(f.a) + " " + std::to_string(f.b) + " " + std::to_string(f.c);
+    };
+    std::string out = std::string(m.name) + ":";
+    char text[128];
+    for (int v = 0; v < m.vertexCount; v++) {
+        const MeshVertex& x = m.vertices[v];
+        snprintf(text, sizeof(text), "%s %g %g %g/%g %g", v ? "," : "", x.position.x, x.position.y,
+                 x.position.z, x.u, x.v);
+        out += text;
+    }
+    out += ";";
+    for (int f = 0; f < m.faceCount; f++) {
+        out += (f ? ", " : " ") + corners(m.faces[f]);
+    }
+    out += ";";
+    for (int g = 0; g < m.groupCount; g++) {
+        out += " " + std::to_string(m.groups[g]->materialIndex) + "[";
+        for (int f = 0; f < m.groups[g]->faceCount; f++) {
+            out += (f ? ", " : "") + corners(m.groups[g]->faces[f]);
+        }
+        out += "]";
+    }
+    return out;
+}
+
+// A heap Model whose records are freed with it.
+struct ModelRelease {
+    void operator()(Model* model) const {
+        freeModelRecords(model);
+        delete model;
+    }
+};
+using ModelPtr = std::unique_ptr<Model, ModelRelease>;

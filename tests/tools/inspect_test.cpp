@@ -63,7 +63,7 @@ TEST(Inspect, MeshJsonWithAwkwardNames) {
     Bytes file =
         file3ds({material(name, {chunk(0xA050, {intPercent(50)})}),
                  object("Box", {triMesh({vertexChunk({0, 0, 0, 1, 0, 0, 0, 1, 0}),
-                                         faceChunk({{0, 1, 2}}, {groupChunk("zz", {0})})})})});
+                                         faceChunk({0, 1, 2}, {groupChunk("zz", {0})})})})});
     ASSERT_TRUE(writeFile(dir + "/odd.3ds", file));
     ToolRun run = inspect({"--json", dir + "/odd.3ds"});
     EXPECT_EQ(run.status, 0);
