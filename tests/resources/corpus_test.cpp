@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <strings.h>
 #include <vector>
 
 #include "resources/dib.h"
@@ -31,11 +32,8 @@ std::vector<std::string> corpusFiles(const std::string& sub, const std::string& 
     std::vector<std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(CORPUS + "/" + sub)) {
         std::string path = entry.path().string();
-        std::string tail = path.substr(path.size() - std::min(path.size(), suffix.size()));
-        for (char& c : tail) {
-            c = static_cast<char>(tolower(c));
-        }
-        if (entry.is_regular_file() && tail == suffix) {
+        if (entry.is_regular_file() && path.size() >= suffix.size() &&
+            strcasecmp(path.c_str() + path.size() - suffix.size(), suffix.c_str()) == 0) {
             files.push_back(path);
         }
     }

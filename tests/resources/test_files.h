@@ -5,6 +5,7 @@
 // Test thread only. Lengths in bytes, sizes in pixels.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -221,20 +222,20 @@ inline Bytes readPipe(const std::string& command, int* status = nullptr) {
     return out;
 }
 
-// A folder under the build folder for files the tests write.
-inline std::string scratchDir(const std::string& name) {
-    std::string dir = std::string(TUHKALA_BINARY_DIR) + "/test-scratch";
+// A folder under the build folder (made when missing), e.g. for files the tests write.
+inline std::string buildSubdir(const std::string& top, const std::string& name) {
+    std::string dir = std::string(TUHKALA_BINARY_DIR) + "/" + top;
     mkdir(dir.c_str(), 0755);
     mkdir((dir += "/" + name).c_str(), 0755);
     return dir;
 }
+inline std::string scratchDir(const std::string& name) {
+    return buildSubdir("test-scratch", name);
+}
 
 // Keeps a generated file as a seed for the fuzz targets (fuzz/run.sh).
 inline void keepSeed(const std::string& kind, const std::string& name, const Bytes& bytes) {
-    std::string dir = std::string(TUHKALA_BINARY_DIR) + "/fuzz-seeds";
-    mkdir(dir.c_str(), 0755);
-    mkdir((dir += "/" + kind).c_str(), 0755);
-    writeFile(dir + "/" + name, bytes);
+    writeFile(buildSubdir("fuzz-seeds", kind) + "/" + name, bytes);
 }
 
 } // namespace testfiles
@@ -248,20 +249,17 @@ inline void expectInBounds(const Model& model) {
         ASSERT_GE(mesh->vertexCount, 0);
         ASSERT_LE(mesh->vertexCount, mesh->vertexCapacity);
         ASSERT_LT(strnlen(mesh->name, NAME_SIZE), static_cast<size_t>(NAME_SIZE));
-        for (int f = 0; f < mesh->faceCount; f++) {
-            EXPECT_LT(mesh->faces[f].a, mesh->vertexCount);
-            EXPECT_LT(mesh->faces[f].b, mesh->vertexCount);
-            EXPECT_LT(mesh->faces[f].c, mesh->vertexCount);
-        }
         ASSERT_LE(mesh->groupCount, MAX_FACE_GROUPS);
-        for (int g = 0; g < mesh->groupCount; g++) {
-            const FaceGroup* group = mesh->groups[g];
-            EXPECT_LE(group->materialIndex, model.materialCount);
-            for (int f = 0; f < group->faceCount; f++) {
-                EXPECT_LT(group->faces[f].a, mesh->vertexCount);
-                EXPECT_LT(group->faces[f].b, mesh->vertexCount);
-                EXPECT_LT(group->faces[f].c, mesh->vertexCount);
+        auto expectCorners = [&](const Face* faces, int count) {
+            for (int f = 0; f < count; f++) {
+                EXPECT_LT(std::max({faces[f].a, faces[f].b, faces[f].c}), mesh->vertexCount);
             }
+        };
+        expectCorners(mesh->faces, mesh->faceCount);
+        for (int g = 0; g < mesh->groupCount; g++) {
+            EXPECT_GE(mesh->groups[g]->materialIndex, 0);
+            EXPECT_LE(mesh->groups[g]->materialIndex, model.materialCount);
+            expectCorners(mesh->groups[g]->faces, mesh->groups[g]->faceCount);
         }
     }
     for (int i = 0; i < model.materialCount; i++) {
