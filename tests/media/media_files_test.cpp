@@ -144,8 +144,9 @@ TEST(GeneratedMedia, PicturesArePowerOfTwoRgbAndDarkWhereAddedOverOthers) {
             sum += p.luma(i);
             brightest = std::max(brightest, p.luma(i));
         }
-        if (added.count(name))
+        if (added.count(name)) {
             EXPECT_LT(sum / (p.pixels.size() / 3), 0.3);
+        }
         // The letters are black around the glyph and bright inside it.
         if (std::string(name).rfind("letter", 0) == 0) {
             EXPECT_LT(p.luma(size_t(p.width) * 2 + 2), 0.03);
