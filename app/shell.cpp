@@ -181,8 +181,8 @@ void runFrameLoop() {
 }
 
 int showMain() {
-    const platform::WindowSpec spec = {CLASS_NAME, WINDOW_TITLE, windowWidth, windowHeight};
-    switch (platform::openWindow(spec)) {
+    const platform::WindowRequest request = {CLASS_NAME, WINDOW_TITLE, windowWidth, windowHeight};
+    switch (platform::openWindow(request)) {
     case platform::WindowOk:
         break;
     case platform::WindowClassFailed:

@@ -19,6 +19,19 @@ inline double nowMs() {
     return std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count();
 }
 
+// Runs work repeatedly until about minMs have passed; the time of one run.
+template <typename Work> double timePerRun(Work work, double minMs) {
+    int repeats = 0;
+    const double start = nowMs();
+    double elapsed = 0.0;
+    do {
+        work();
+        repeats++;
+        elapsed = nowMs() - start;
+    } while (elapsed < minMs);
+    return elapsed / repeats;
+}
+
 // The q-quantile (0..1) of the samples by nearest rank; 0 for none.
 inline double quantile(std::vector<double> samples, double q) {
     if (samples.empty()) {

@@ -79,19 +79,6 @@ bool referenceDecode(const std::vector<unsigned char>& bytes, std::vector<unsign
     return complete;
 }
 
-// Runs a decode repeatedly for about minMs; the time of one decode.
-template <typename Decode> double timeDecode(Decode decode, double minMs) {
-    int repeats = 0;
-    double start = bench::nowMs();
-    double elapsed = 0.0;
-    do {
-        decode();
-        repeats++;
-        elapsed = bench::nowMs() - start;
-    } while (elapsed < minMs);
-    return elapsed / repeats;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -142,13 +129,13 @@ int main(int argc, char** argv) {
         std::free(ours);
         std::vector<double> oursMs, refMs;
         for (int r = 0; r < rounds; r++) {
-            oursMs.push_back(timeDecode(
+            oursMs.push_back(bench::timePerRun(
                 [&] {
                     int w, h, c;
                     std::free(decodeJpeg(&w, &h, &c, bytes.data(), static_cast<int>(bytes.size())));
                 },
                 10.0));
-            refMs.push_back(timeDecode([&] { referenceDecode(bytes, reference); }, 10.0));
+            refMs.push_back(bench::timePerRun([&] { referenceDecode(bytes, reference); }, 10.0));
         }
         double o = bench::median(oursMs), ref = bench::median(refMs);
         double oMin = bench::quantile(oursMs, 0.0), refMin = bench::quantile(refMs, 0.0);

@@ -20,18 +20,9 @@ ONLY="${BENCH_ONLY:-startup frames 3ds jpeg memory}"
 # The benchmarks' own packages (assimp is the 3DS reader compared against);
 # the show itself does not need them.
 BENCH_PACKAGES=(libassimp-dev libjpeg62-turbo-dev xvfb time)
-missing=()
-for pkg in "${BENCH_PACKAGES[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$pkg")
-    fi
-done
-if [ ${#missing[@]} -ne 0 ]; then
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+# shellcheck source=scripts/packages.sh
+source "$ROOT_DIR/scripts/packages.sh"
+install_missing_packages "${BENCH_PACKAGES[@]}"
 
 cmake -S "$ROOT_DIR/bench" -B "$BENCH_BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$BENCH_BUILD_DIR" --parallel "$(nproc)" >/dev/null

@@ -86,19 +86,6 @@ Counts loadAssimp(const std::vector<unsigned char>& bytes) {
     return counts;
 }
 
-// Repeats a load until about minMs have passed; the time of one load.
-template <typename Load> double timeLoad(Load load, double minMs) {
-    int repeats = 0;
-    double start = bench::nowMs();
-    double elapsed = 0.0;
-    do {
-        load();
-        repeats++;
-        elapsed = bench::nowMs() - start;
-    } while (elapsed < minMs);
-    return elapsed / repeats;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -152,9 +139,9 @@ int main(int argc, char** argv) {
         }
         std::vector<double> parse, withNormals, assimp;
         for (int r = 0; r < rounds; r++) {
-            parse.push_back(timeLoad([&] { loadOurs(bytes, false); }, 20.0));
-            withNormals.push_back(timeLoad([&] { loadOurs(bytes, true); }, 20.0));
-            assimp.push_back(timeLoad([&] { loadAssimp(bytes); }, 20.0));
+            parse.push_back(bench::timePerRun([&] { loadOurs(bytes, false); }, 20.0));
+            withNormals.push_back(bench::timePerRun([&] { loadOurs(bytes, true); }, 20.0));
+            assimp.push_back(bench::timePerRun([&] { loadAssimp(bytes); }, 20.0));
         }
         double p = bench::median(parse), n = bench::median(withNormals), a = bench::median(assimp);
         std::string shown = files[f];

@@ -28,32 +28,27 @@ Rgb rampLookup(const Rgb* stops, int count, float t) {
     return mix(stops[i], stops[i + 1], t - static_cast<float>(i));
 }
 
+// One box pass of half-width `radius` along lines of `length` samples spaced
+// `step` apart; `count` such lines start `lineStep` apart.
+void boxPass(const std::vector<float>& in, std::vector<float>& out, int count, size_t lineStep,
+             int length, size_t step, int radius) {
+    const float scale = 1.0f / static_cast<float>(2 * radius + 1);
+    for (int line = 0; line < count; ++line) {
+        const size_t base = static_cast<size_t>(line) * lineStep;
+        for (int i = 0; i < length; ++i) {
+            float sum = 0.0f;
+            for (int k = std::max(0, i - radius); k <= std::min(length - 1, i + radius); ++k)
+                sum += in[base + static_cast<size_t>(k) * step];
+            out[base + static_cast<size_t>(i) * step] = sum * scale;
+        }
+    }
+}
+
 // One horizontal then one vertical box pass of half-width `radius`.
 void boxBlur(std::vector<float>& data, int width, int height, int radius) {
     std::vector<float> tmp(data.size());
-    const float scale = 1.0f / static_cast<float>(2 * radius + 1);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            float sum = 0.0f;
-            for (int k = -radius; k <= radius; ++k) {
-                const int xx = x + k;
-                if (xx >= 0 && xx < width)
-                    sum += data[static_cast<size_t>(y) * width + xx];
-            }
-            tmp[static_cast<size_t>(y) * width + x] = sum * scale;
-        }
-    }
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            float sum = 0.0f;
-            for (int k = -radius; k <= radius; ++k) {
-                const int yy = y + k;
-                if (yy >= 0 && yy < height)
-                    sum += tmp[static_cast<size_t>(yy) * width + x];
-            }
-            data[static_cast<size_t>(y) * width + x] = sum * scale;
-        }
-    }
+    boxPass(data, tmp, height, static_cast<size_t>(width), width, 1, radius);
+    boxPass(tmp, data, width, 1, height, static_cast<size_t>(width), radius);
 }
 
 } // namespace

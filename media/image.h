@@ -63,6 +63,17 @@ class Mask {
     float get(int x, int y) const;
 };
 
+// A square picture whose every pixel is fn(u, v), with u and v the pixel
+// centre's coordinates from 0 to 1 across the picture.
+template <typename Paint> Image paint(int size, Paint fn) {
+    Image image(size, size);
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x)
+            image.at(x, y) = fn((static_cast<float>(x) + 0.5f) / static_cast<float>(size),
+                                (static_cast<float>(y) + 0.5f) / static_cast<float>(size));
+    return image;
+}
+
 float clamp01(float x);
 float smoothstep(float edge0, float edge1, float x);
 

@@ -28,16 +28,6 @@ namespace {
 
 const int SIZE = 256;
 
-// Normalised, tiling coordinates: (0..1) across the texture.
-template <typename Paint> Image paint(int size, Paint fn) {
-    Image image(size, size);
-    for (int y = 0; y < size; ++y)
-        for (int x = 0; x < size; ++x)
-            image.at(x, y) = fn((static_cast<float>(x) + 0.5f) / static_cast<float>(size),
-                                (static_cast<float>(y) + 0.5f) / static_cast<float>(size));
-    return image;
-}
-
 // Basalt crust with glowing cracks: the ball.
 Rgb pallo(float u, float v) {
     const float crust = fbm(u * 8.0f, v * 8.0f, 5, 11, 8);

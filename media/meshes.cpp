@@ -263,13 +263,17 @@ void brazier(MeshBuilder& b, float x, float z) {
             {0, 0, 1}, EMBER, false, 2.0f, false);
 }
 
-bool writeFps(const std::string& dir) {
+// The stone-and-ember materials that the hall and the temple share.
+std::vector<TdsMaterial> stoneMaterials() {
     TdsMaterial ember = material("hiillos", {255, 120, 40}, TEX_HIILLOS);
     ember.additive = true;
-    const std::vector<TdsMaterial> materials = {
-        material("lattia", {120, 110, 105}, TEX_LATTIA),
-        material("seina", {150, 80, 60}, TEX_SEINA), material("katto", {70, 55, 50}, TEX_KATTO),
-        material("pilari", {170, 160, 150}, TEX_PILARI), ember};
+    return {material("lattia", {120, 110, 105}, TEX_LATTIA),
+            material("seina", {150, 80, 60}, TEX_SEINA), material("katto", {70, 55, 50}, TEX_KATTO),
+            material("pilari", {170, 160, 150}, TEX_PILARI), ember};
+}
+
+bool writeFps(const std::string& dir) {
+    const std::vector<TdsMaterial> materials = stoneMaterials();
     const float hallH = 5.0f, doorW = 3.0f, doorH = 3.2f;
     std::vector<TdsMesh> meshes;
 
@@ -321,12 +325,7 @@ bool writeFps(const std::string& dir) {
 // --- fps2.3ds -------------------------------------------------------------
 
 bool writeFps2(const std::string& dir) {
-    TdsMaterial ember = material("hiillos", {255, 120, 40}, TEX_HIILLOS);
-    ember.additive = true;
-    const std::vector<TdsMaterial> materials = {
-        material("lattia", {120, 110, 105}, TEX_LATTIA),
-        material("seina", {150, 80, 60}, TEX_SEINA), material("katto", {70, 55, 50}, TEX_KATTO),
-        material("pilari", {170, 160, 150}, TEX_PILARI), ember};
+    const std::vector<TdsMaterial> materials = stoneMaterials();
     const float k = WORLD;
     MeshBuilder b("temppeli");
     // Three octagonal steps from y −3 up to the floor at −1.5.

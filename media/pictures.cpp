@@ -20,15 +20,6 @@ namespace {
 
 const float PI = 3.14159265f;
 
-template <typename Paint> Image paint(int size, Paint fn) {
-    Image image(size, size);
-    for (int y = 0; y < size; ++y)
-        for (int x = 0; x < size; ++x)
-            image.at(x, y) = fn((static_cast<float>(x) + 0.5f) / static_cast<float>(size),
-                                (static_cast<float>(y) + 0.5f) / static_cast<float>(size));
-    return image;
-}
-
 // Sets one line of type centred on cx with its baseline at `baseline`: a
 // blurred halo in `glow` first, then the letters in `color` over it.
 bool setText(Image& image, const char* font, const std::string& text, int size, int tracking,

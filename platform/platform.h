@@ -55,7 +55,9 @@ const Backend* currentBackend();
 
 uint32_t tickCount();
 // Unsigned difference later - earlier, correct across a wrap of the counter.
-inline uint32_t ticksBetween(uint32_t earlier, uint32_t later) { return later - earlier; }
+inline uint32_t ticksBetween(uint32_t earlier, uint32_t later) {
+    return later - earlier;
+}
 bool escapeHeld();
 void swapBuffers();
 bool contextCurrent();
@@ -78,13 +80,13 @@ enum WindowError {
     PixelFormatNotFound = 3,
     PixelFormatNotSet = 4,
 };
-struct WindowSpec {
+struct WindowRequest {
     const char* className; // X11 WM_CLASS
     const char* title;
-    int width;  // outer size
+    int width; // outer size
     int height;
 };
-int openWindow(const WindowSpec& spec);
+int openWindow(const WindowRequest& request);
 // Creates the GL context on the open window and makes it current; installs the
 // window's backend. False when no context could be made.
 bool createWindowContext();

@@ -133,21 +133,21 @@ int dropEarlySizeEvents(void*, SDL_Event* e) {
 const Backend sdlBackend = {sdlTicks,       sdlTakeEvent,      sdlEscapeHeld,
                             sdlSwapBuffers, sdlContextCurrent, sdlReleaseContext};
 
-SDL_Window* createGlWindow(const WindowSpec& spec) {
+SDL_Window* createGlWindow(const WindowRequest& request) {
     int red, green, blue;
     desktopChannelBits(&red, &green, &blue);
     // The closest visual the display offers: first the full request, then
     // with a smaller or no depth buffer, then any RGBA colour depth.
-    const VisualRequest requests[] = {
+    const VisualRequest visuals[] = {
         {red, green, blue, 24}, {red, green, blue, 16}, {red, green, blue, 0}, {1, 1, 1, 0}};
-    for (const VisualRequest& request : requests) {
-        requestVisual(request);
-        SDL_Window* created = SDL_CreateWindow(spec.title, 0, 0, spec.width, spec.height,
+    for (const VisualRequest& visual : visuals) {
+        requestVisual(visual);
+        SDL_Window* created = SDL_CreateWindow(request.title, 0, 0, request.width, request.height,
                                                SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
         if (created)
             return created;
     }
-    requestVisual(requests[0]);
+    requestVisual(visuals[0]);
     return nullptr;
 }
 
@@ -170,10 +170,10 @@ bool framedBorders(int* top, int* left, int* bottom, int* right) {
 
 } // namespace
 
-int openWindow(const WindowSpec& spec) {
+int openWindow(const WindowRequest& request) {
     // SDL 2 takes the X11 class name only from the environment, read when the
     // video system starts.
-    setenv("SDL_VIDEO_X11_WMCLASS", spec.className, 1);
+    setenv("SDL_VIDEO_X11_WMCLASS", request.className, 1);
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
         return WindowClassFailed;
     // The show never shuts SDL down itself; at exit SDL must stop before the
@@ -186,12 +186,12 @@ int openWindow(const WindowSpec& spec) {
         quitAtExit = true;
     }
 
-    window = createGlWindow(spec);
+    window = createGlWindow(request);
     if (!window) {
         // Tell a window system that cannot make windows at all from one that
         // has no GL visual for ours.
         SDL_Window* plain =
-            SDL_CreateWindow(spec.title, 0, 0, spec.width, spec.height, SDL_WINDOW_HIDDEN);
+            SDL_CreateWindow(request.title, 0, 0, request.width, request.height, SDL_WINDOW_HIDDEN);
         if (!plain)
             return WindowCreateFailed;
         SDL_DestroyWindow(plain);
@@ -204,8 +204,8 @@ int openWindow(const WindowSpec& spec) {
     // client area, so it goes the frame's width right and down.
     int top = 0, left = 0, bottom = 0, right = 0;
     if (framedBorders(&top, &left, &bottom, &right)) {
-        const int clientWidth = spec.width - left - right;
-        const int clientHeight = spec.height - top - bottom;
+        const int clientWidth = request.width - left - right;
+        const int clientHeight = request.height - top - bottom;
         if (clientWidth > 0 && clientHeight > 0)
             SDL_SetWindowSize(window, clientWidth, clientHeight);
         SDL_SetWindowPosition(window, left, top);

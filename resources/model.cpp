@@ -80,6 +80,17 @@ bool readS16(Model* model, int* out) {
     return true;
 }
 
+// A record count: a signed 16-bit field, where a negative count means none.
+bool readCount(Model* model, int* out) {
+    if (!readS16(model, out)) {
+        return false;
+    }
+    if (*out < 0) {
+        *out = 0;
+    }
+    return true;
+}
+
 bool readU32(Model* model, uint32_t* out) {
     unsigned char b[4];
     if (!readBytes(model, b, 4)) {
@@ -319,11 +330,8 @@ void Model::readVertices(int, int) {
         return;
     }
     int count;
-    if (!readS16(this, &count)) {
+    if (!readCount(this, &count)) {
         return;
-    }
-    if (count < 0) {
-        count = 0;
     }
     MeshVertex* vertices = new (std::nothrow) MeshVertex[count > 0 ? count : 1];
     if (!vertices) {
@@ -350,11 +358,8 @@ void Model::readFaces(int, int contentLength) {
         return;
     }
     int count;
-    if (!readS16(this, &count)) {
+    if (!readCount(this, &count)) {
         return;
-    }
-    if (count < 0) {
-        count = 0;
     }
     Face* faces = new (std::nothrow) Face[count > 0 ? count : 1];
     if (!faces) {
@@ -383,11 +388,8 @@ void Model::readFaceMaterial(int, int) {
     char name[NAME_SIZE];
     readString(name);
     int count;
-    if (!readS16(this, &count)) {
+    if (!readCount(this, &count)) {
         return;
-    }
-    if (count < 0) {
-        count = 0;
     }
     // A material matches when its name begins with the group's name.
     size_t nameLength = strlen(name);
@@ -425,11 +427,8 @@ void Model::readMapping(int, int) {
         return;
     }
     int count;
-    if (!readS16(this, &count)) {
+    if (!readCount(this, &count)) {
         return;
-    }
-    if (count < 0) {
-        count = 0;
     }
     // The mapping count replaces the vertex count, but never beyond the array.
     if (count > currentMesh->vertexCapacity) {

@@ -27,25 +27,10 @@ if [ -z "${CI:-}" ] && [ "${TUHKALA_QUICK:-0}" = "1" ]; then
     exit 0
 fi
 
+# shellcheck source=scripts/packages.sh
+source "$ROOT_DIR/scripts/packages.sh"
 # Tools only these stages need.
 EXTRA_PACKAGES=(valgrind clang)
-
-install_extra_packages() {
-    local missing=()
-    local pkg
-    for pkg in "${EXTRA_PACKAGES[@]}"; do
-        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
-            missing+=("$pkg")
-        fi
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    echo "ci_extra: installing ${missing[*]}"
-    local sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    $sudo apt-get update -qq &&
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-            "${missing[@]}"
-}
 
 stage_asan() {
     local werror="${TUHKALA_WERROR:-OFF}"
@@ -121,7 +106,7 @@ stage_valgrind() {
     return "$status"
 }
 
-install_extra_packages || exit 1
+install_missing_packages "${EXTRA_PACKAGES[@]}" || exit 1
 failed=()
 for stage in $STAGES; do
     case "$stage" in

@@ -239,7 +239,7 @@ TEST_F(NoMediaTest, EveryScenePlaysWithoutItsFiles) {
     char folder[] = "/tmp/tuhkala-nomedia-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
     ASSERT_EQ(chdir(folder), 0);
-    runStartupSetups();
+    runEffectSetups();
     ASSERT_NE(levelLoadedModel(), nullptr);
     EXPECT_EQ(levelLoadedModel()->meshCount, 0);
 

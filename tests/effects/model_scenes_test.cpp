@@ -12,7 +12,7 @@ const int CORNERS[4][2] = {{2, 2}, {637, 2}, {2, 477}, {637, 477}};
 class TokaTest : public SceneTest {};
 
 TEST_F(TokaTest, FirstFrameInOrdersTenToFourteenIsSolidGreen) {
-    runStartupSetups();
+    runEffectSetups();
     musicScriptPosition(12, 3);
     tokaRender(0.0f);
     EXPECT_EQ(maxDistanceFrom(grabFrame(), {0, 255, 0}), 0);
@@ -22,7 +22,7 @@ TEST_F(TokaTest, FirstFrameInOrdersTenToFourteenIsSolidGreen) {
 }
 
 TEST_F(TokaTest, FirstFrameBeforeOrderTenIsWhite) {
-    runStartupSetups();
+    runEffectSetups();
     musicScriptPosition(9, 1);
     tokaRender(0.0f);
     EXPECT_EQ(maxDistanceFrom(grabFrame(), {255, 255, 255}), 0);
@@ -32,7 +32,7 @@ TEST_F(TokaTest, FirstFrameBeforeOrderTenIsWhite) {
 }
 
 TEST_F(TokaTest, BallUntilOrderFifteenThenTheTitleCopiesAndOnlyTheBackground) {
-    runStartupSetups();
+    runEffectSetups();
     musicScriptPosition(9, 1);
     tokaRender(2000.0f); // the white fade is gone after this frame
     tokaRender(0.0f);
@@ -69,7 +69,7 @@ TEST_F(TokaTest, BallUntilOrderFifteenThenTheTitleCopiesAndOnlyTheBackground) {
 class KakaTest : public SceneTest {};
 
 TEST_F(KakaTest, TakesThirtyRandomNumbersAFrame) {
-    runStartupSetups();
+    runEffectSetups();
     demoSeedRand(1);
     std::vector<int> sequence(32);
     for (int& value : sequence)
@@ -88,7 +88,7 @@ TEST_F(KakaTest, TakesThirtyRandomNumbersAFrame) {
 }
 
 TEST_F(KakaTest, WhiteFadeClearsAndTheLayersFlicker) {
-    runStartupSetups();
+    runEffectSetups();
     musicScriptPosition(20, 5);
     kakaRender(1700.0f);
     EXPECT_EQ(maxDistanceFrom(grabFrame(), {255, 255, 255}), 0);
@@ -121,7 +121,7 @@ TEST_F(KakaTest, WhiteFadeClearsAndTheLayersFlicker) {
 class MuijaTest : public SceneTest {};
 
 TEST_F(MuijaTest, FirstFrameIsDarkRedAndTheFadeClears) {
-    runStartupSetups();
+    runEffectSetups();
     muijaRender(500.0f); // drawn under the full fade; the fade is 0.7 after it
     EXPECT_LE(maxDistanceFrom(grabFrame(), {128, 0, 0}), 1);
     expectLight(GL_AMBIENT, {0.5f, 0.05f, 0.05f, 1.0f});
@@ -156,7 +156,7 @@ TEST_F(MuijaTest, FirstFrameIsDarkRedAndTheFadeClears) {
 class NeljasTest : public SceneTest {};
 
 TEST_F(NeljasTest, FirstFramePutsBackAWhiteLightAboveTheViewer) {
-    runStartupSetups();
+    runEffectSetups();
     musicScriptPosition(12, 0);
     tokaRender(16.0f); // leaves light 1 green and culling off
     neljasRender(16.0f);

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "app/shell.h"
 #include "effects/demo_rand.h"
 #include "effects/effects.h"
 #include "music/music.h"
@@ -87,19 +88,6 @@ inline void expectLight(GLenum name, std::vector<float> want) {
     const std::vector<float> got = lightVector(name);
     for (int i = 0; i < 4; ++i)
         EXPECT_NEAR(got[i], want[i], 1e-6) << "component " << i;
-}
-
-// The setups that start-up runs before the scenes, in its order.
-inline void runStartupSetups() {
-    ekaSetup();
-    jokuSetup();
-    tokaSetup();
-    levelSetup();
-    tymaSetup();
-    loppuSetup();
-    kakaSetup();
-    muijaSetup();
-    neljasSetup();
 }
 
 // A texture of our own for drawing reference frames. Like the show's own
