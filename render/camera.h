@@ -6,7 +6,7 @@
 #include "resources/vec3.h"
 
 class Camera {
-public:
+  public:
     Vec3 eye;
     Vec3 target;
     bool relative = false;

@@ -4,8 +4,8 @@
 #pragma once
 
 class Texture {
-public:
-    char* fileName = nullptr;  // lower-cased heap copy of the loaded path
+  public:
+    char* fileName = nullptr;   // lower-cased heap copy of the loaded path
     unsigned int textureId = 0; // GL texture object; 0 until an upload happened
     int width = 0;              // written by the BMP path only
     int height = 0;             // written by the BMP path only

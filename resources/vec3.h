@@ -7,7 +7,7 @@
 struct Mesh;
 
 class Vec3 {
-public:
+  public:
     float x = 0.0f;
     float y = 0.0f;
     float z = 0.0f;
