@@ -1,0 +1,411 @@
+// The drawing layer on edge cases the show's own frames never reach: the
+// off-screen surface and its read-back, overlays on any viewport and the GL
+// state they hand back, blending and tints, models with damaged records or
+// odd opacities, and cameras applied onto a matrix.
+//
+// Main thread, off-screen GL. Screen positions in pixels (top row 0), model
+// positions in mesh-file units.
+#include <GL/glu.h>
+
+#include <array>
+#include <cmath>
+#include <limits>
+#include <memory>
+
+#include "platform/platform.h"
+#include "render/camera.h"
+#include "render/overlay.h"
+#include "resources/model.h"
+#include "resources/texture.h"
+#include "tests/support/gl_test.h"
+#include "tests/support/kit.h"
+
+using namespace kit;
+
+namespace {
+
+class Render : public GlTest {
+  protected:
+    void clearTo(float red, float green, float blue) {
+        glClearColor(red, green, blue, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    }
+    Rgb centre() { return grabFrame().at(320, 240); }
+    // A solid 4 x 4 texture, kept until the test ends.
+    Texture* solid(int r, int g, int b) {
+        textures.emplace_back(new Texture);
+        const Bytes rgb = {uint8_t(r), uint8_t(g), uint8_t(b)};
+        Bytes texels;
+        for (int i = 0; i < 16; ++i)
+            texels.insert(texels.end(), rgb.begin(), rgb.end());
+        uploadTexturePixels(textures.back().get(), 3, 4, 4, texels.data());
+        return textures.back().get();
+    }
+    std::vector<std::unique_ptr<Texture>> textures;
+};
+
+} // namespace
+
+TEST_F(Render, SurfaceReadsBackTopRowFirstAtAnyWidthAndReleasesCleanly) {
+    // An odd width at the caller's pack alignment of 8: rows stay tight, and
+    // GL's top row (y = 16) comes first.
+    ASSERT_TRUE(platform::openOffscreen(33, 17, nullptr));
+    EXPECT_GE(glInt(GL_DEPTH_BITS), 24);
+    clearTo(0, 0, 1);
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(0, 16, 33, 1);
+    clearTo(1, 0, 0);
+    glScissor(32, 0, 1, 1);
+    clearTo(0, 1, 0);
+    glDisable(GL_SCISSOR_TEST);
+    glPixelStorei(GL_PACK_ALIGNMENT, 8);
+    const Picture frame = grabFrame();
+    ASSERT_EQ(frame.rgb.size(), 33u * 17u * 3u);
+    for (int x = 0; x < 33; ++x) {
+        EXPECT_EQ(frame.at(x, 0), (Rgb{255, 0, 0})) << x;
+        EXPECT_EQ(frame.at(x, 1), (Rgb{0, 0, 255})) << x;
+    }
+    EXPECT_EQ(frame.at(32, 16), (Rgb{0, 255, 0}));
+    EXPECT_EQ(glInt(GL_PACK_ALIGNMENT), 8);
+    // The backend: a virtual clock that moves only when told, a swap hook.
+    static int swaps = 0;
+    platform::setVirtualTicks(0xFFFFFFF0u);
+    platform::setSwapHook([] { ++swaps; });
+    platform::swapBuffers();
+    platform::setSwapHook(nullptr);
+    platform::swapBuffers();
+    EXPECT_EQ(swaps, 1);
+    EXPECT_EQ(platform::tickCount(), 0xFFFFFFF0u);
+    // Released, nothing reads or swaps GL any more; a size of 0 opens nothing.
+    platform::releaseContext();
+    EXPECT_FALSE(platform::contextCurrent() || platform::offscreenOpen());
+    EXPECT_TRUE(platform::readPixelsRGB().empty());
+    platform::swapBuffers();
+    std::string error;
+    EXPECT_FALSE(platform::openOffscreen(0, 480, &error));
+    EXPECT_NE(error, "");
+    EXPECT_EQ(platform::currentBackend(), nullptr);
+}
+
+TEST_F(Render, OverlaysCoverTheWholeViewportWhateverItsSize) {
+    Texture* white = solid(255, 255, 255);
+    const int viewports[][4] = {{0, 0, 640, 480}, {37, 11, 201, 99}, {600, 400, 40, 80}};
+    for (const auto& v : viewports) {
+        glViewport(0, 0, 640, 480);
+        clearTo(0, 0, 0);
+        glViewport(v[0], v[1], v[2], v[3]);
+        drawImage(white, 0, 0, 640, 480, 1.0f, false);
+        const Picture frame = grabFrame();
+        int wrong = 0; // GL's y counts from the bottom
+        for (int y = 0; y < 480; ++y)
+            for (int x = 0; x < 640; ++x)
+                wrong += (x >= v[0] && x < v[0] + v[2] && y >= 480 - v[1] - v[3] &&
+                          y < 480 - v[1]) != (frame.at(x, y).r == 255);
+        EXPECT_EQ(wrong, 0) << v[0] << "," << v[1] << " " << v[2] << "x" << v[3];
+    }
+    // Half the virtual screen is half the viewport, whatever its pixels.
+    glViewport(0, 0, 640, 480);
+    clearTo(0, 0, 0);
+    drawImage(white, 0, 0, 320, 240, 1.0f, false);
+    drawFade(0, 1, 0, 1);
+    const Picture frame = grabFrame();
+    for (const auto& p : {std::pair{0, 0}, {639, 479}, {320, 240}})
+        EXPECT_EQ(frame.at(p.first, p.second), (Rgb{0, 255, 0}));
+}
+
+TEST_F(Render, BlendModesMixOrAddAlphaTimesThePictureAndTintsMultiply) {
+    Texture* picture = solid(200, 100, 40);
+    // Background (51, 102, 153); alpha 0 changes nothing in either mode.
+    clearTo(0.2f, 0.4f, 0.6f);
+    drawImage(picture, 0, 0, 640, 480, 0.0f, false);
+    drawImage(picture, 0, 0, 640, 480, 0.0f, true);
+    EXPECT_EQ(centre(), (Rgb{51, 102, 153}));
+    drawImage(picture, 0, 0, 640, 480, 0.5f, true);
+    EXPECT_LE(distance(centre(), {151, 152, 173}), 1);
+    clearTo(0.2f, 0.4f, 0.6f);
+    drawImage(picture, 0, 0, 640, 480, 0.25f, false);
+    EXPECT_LE(distance(centre(), {88, 101, 125}), 1);
+
+    // Tints multiply; a picture never loaded and no picture draw plain colour.
+    Texture never;
+    clearTo(0, 0, 0);
+    drawTintedImage(picture, 0, 0, 320, 480, 1.0f, 0.5f, 0.0f, 1.0f, false);
+    drawTintedImage(picture, 320, 0, 640, 240, 0.0f, 1.0f, 1.0f, 0.5f, true);
+    drawTintedImage(&never, 320, 240, 640, 480, 0.0f, 1.0f, 0.0f, 1.0f, false);
+    drawImage(nullptr, 0, 0, 100, 100, 1.0f, false);
+    const Picture frame = grabFrame();
+    EXPECT_LE(distance(frame.at(200, 240), {200, 50, 0}), 1);
+    EXPECT_LE(distance(frame.at(500, 100), {0, 50, 20}), 1);
+    EXPECT_EQ(frame.at(500, 400), (Rgb{0, 255, 0}));
+    EXPECT_EQ(frame.at(50, 50), (Rgb{255, 255, 255}));
+    // The fade is plain colour over a bound texture.
+    solid(0, 0, 0)->bind();
+    clearTo(0, 0, 1);
+    drawFade(1.0f, 0.0f, 0.0f, 0.5f);
+    EXPECT_LE(distance(centre(), {128, 0, 127}), 1);
+}
+
+TEST_F(Render, OverlaysHandBackTheCallersStateAndLeaveDepthAlone) {
+    const GLenum capabilities[] = {GL_LIGHTING,      GL_DEPTH_TEST,    GL_BLEND,    GL_TEXTURE_2D,
+                                   GL_TEXTURE_GEN_S, GL_TEXTURE_GEN_T, GL_CULL_FACE};
+    auto state = [&] {
+        std::vector<double> values;
+        for (GLenum capability : capabilities)
+            values.push_back(glIsEnabled(capability));
+        for (GLenum query : {GL_BLEND_SRC, GL_BLEND_DST, GL_TEXTURE_BINDING_2D, GL_MATRIX_MODE,
+                             GL_MODELVIEW_STACK_DEPTH, GL_PROJECTION_STACK_DEPTH})
+            values.push_back(glInt(query));
+        GLfloat m[16];
+        for (GLenum query : {GL_MODELVIEW_MATRIX, GL_PROJECTION_MATRIX, GL_CURRENT_COLOR}) {
+            glGetFloatv(query, m);
+            values.insert(values.end(), m, m + (query == GL_CURRENT_COLOR ? 4 : 16));
+        }
+        return values;
+    };
+    Texture* picture = solid(10, 20, 30);
+    for (bool enabled : {true, false}) {
+        for (GLenum capability : capabilities)
+            enabled ? glEnable(capability) : glDisable(capability);
+        glBlendFunc(GL_DST_COLOR, GL_SRC_COLOR);
+        glBindTexture(GL_TEXTURE_2D, enabled ? solid(1, 2, 3)->textureId : 0);
+        glColor4f(0.1f, 0.2f, 0.3f, 0.4f);
+        glMatrixMode(GL_PROJECTION);
+        gluPerspective(45.0, 640.0 / 480.0, 0.1, 100.0);
+        glMatrixMode(GL_MODELVIEW);
+        glTranslatef(1.0f, -3.0f, -5.0f);
+        for (GLenum mode : {GL_MODELVIEW, GL_PROJECTION}) {
+            glMatrixMode(mode);
+            const std::vector<double> before = state();
+            drawImage(picture, 10, 10, 100, 100, 0.5f, true);
+            EXPECT_EQ(state(), before) << "drawImage " << enabled;
+            drawTintedImage(picture, 10, 10, 100, 100, 1, 0, 0, 0.5f, false);
+            EXPECT_EQ(state(), before) << "drawTintedImage " << enabled;
+            drawFade(0, 0, 0, 0.3f);
+            EXPECT_EQ(state(), before) << "drawFade " << enabled;
+        }
+    }
+    // Overlays neither test nor write depth: every fragment would fail a
+    // depth test against 0.
+    glMatrixMode(GL_MODELVIEW);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+    glClearDepth(0.0);
+    clearTo(0, 0, 0);
+    drawImage(solid(255, 0, 0), 0, 0, 640, 480, 1.0f, false);
+    EXPECT_EQ(centre(), (Rgb{255, 0, 0}));
+    GLfloat depth = -1.0f;
+    glReadPixels(320, 240, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);
+    EXPECT_EQ(depth, 0.0f);
+}
+
+namespace {
+
+// One mesh of two triangles at z = -20 file units (-1.8 drawn), facing the
+// viewer; face 0 covers the screen centre, face 1 reaches (10, 0, -20).
+struct TestModel {
+    Model model;
+    Mesh mesh;
+    MeshVertex vertices[4];
+    Face faces[2] = {Face{0, 1, 2}, Face{0, 1, 3}};
+    FaceGroup groups[2];
+    Material materials[2];
+    TestModel() {
+        const float positions[4][3] = {{-5, -5, -20}, {5, -5, -20}, {0, 5, -20}, {10, 0, -20}};
+        for (int i = 0; i < 4; ++i) {
+            vertices[i].position = Vec3(positions[i][0], positions[i][1], positions[i][2]);
+            vertices[i].normal = Vec3(0, 0, 1);
+        }
+        mesh.vertices = vertices;
+        mesh.vertexCount = 4;
+        mesh.faces = groups[0].faces = faces;
+        mesh.faceCount = groups[0].faceCount = 1;
+        mesh.groups[0] = &groups[0];
+        mesh.groupCount = 1;
+        model.meshes[0] = &mesh;
+        model.meshCount = 1;
+        model.materials[0] = &materials[0];
+        model.materials[1] = &materials[1];
+        model.materialCount = 1;
+    }
+};
+
+class ModelDraw : public Render {
+  protected:
+    void SetUp() override {
+        Render::SetUp();
+        glMatrixMode(GL_PROJECTION);
+        gluPerspective(45.0, 640.0 / 480.0, 0.1, 100.0);
+        glMatrixMode(GL_MODELVIEW);
+        // One white light from the viewer and the vertex colour as the
+        // material, so a lit face shows exactly its vertex colour.
+        const GLfloat black[] = {0, 0, 0, 1}, white[] = {1, 1, 1, 1}, front[] = {0, 0, 1, 0};
+        glLightModelfv(GL_LIGHT_MODEL_AMBIENT, black);
+        glLightfv(GL_LIGHT1, GL_AMBIENT, black);
+        glLightfv(GL_LIGHT1, GL_DIFFUSE, white);
+        glLightfv(GL_LIGHT1, GL_POSITION, front);
+        glEnable(GL_LIGHT1);
+        glEnable(GL_COLOR_MATERIAL);
+        glColorMaterial(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE);
+    }
+    // Window positions of every vertex the call sends, in order.
+    template <typename Draw> std::vector<std::array<float, 3>> feedback(Draw draw) {
+        std::vector<GLfloat> buffer(4096);
+        glFeedbackBuffer(static_cast<GLsizei>(buffer.size()), GL_3D, buffer.data());
+        glRenderMode(GL_FEEDBACK);
+        draw();
+        const GLint used = glRenderMode(GL_RENDER);
+        std::vector<std::array<float, 3>> points;
+        for (GLint i = 0; i < used; i += 2 + 3 * static_cast<int>(buffer[i + 1]))
+            for (int k = 0; k < static_cast<int>(buffer[i + 1]); ++k)
+                points.push_back(
+                    {buffer[i + 2 + 3 * k], buffer[i + 3 + 3 * k], buffer[i + 4 + 3 * k]});
+        return points;
+    }
+    template <typename Draw> Rgb centreAfter(Draw draw, float blue = 0) {
+        clearTo(0, 0, blue);
+        draw();
+        return centre();
+    }
+    TestModel t;
+};
+
+} // namespace
+
+TEST_F(ModelDraw, PositionsAreScaledBeforeProjectionOnBothPaths) {
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(-1, 1, -1, 1, -10, 10);
+    t.groups[0].faces = t.mesh.faces = &t.faces[1];
+    for (bool textured : {true, false}) {
+        const auto points = feedback([&] { textured ? t.model.draw() : t.model.drawUntextured(); });
+        ASSERT_EQ(points.size(), 3u);
+        // (-5, -5, -20) and (10, 0, -20) land where (-0.45, -0.45) and (0.9, 0) do.
+        EXPECT_NEAR(points[0][0], 176, 1e-2) << textured;
+        EXPECT_NEAR(points[0][1], 132, 1e-2) << textured;
+        EXPECT_NEAR(points[2][0], 608, 1e-2) << textured;
+        EXPECT_NEAR(points[2][1], 240, 1e-2) << textured;
+        EXPECT_NEAR(points[2][2], 0.59, 1e-4) << textured;
+    }
+}
+
+TEST_F(ModelDraw, OpacityBelowOneSetsTheBlendFunctionAndOneLeavesItAlone) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (float opacity : {0.5f, nan, 1.0f, 1.5f}) {
+        const bool translucent = !(opacity >= 1.0f);
+        t.materials[0].opacity = opacity;
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_ONE, GL_ONE);
+        const Rgb blended = centreAfter([&] { t.model.draw(); }, 1);
+        EXPECT_EQ(glInt(GL_BLEND_SRC), translucent ? GL_SRC_ALPHA : GL_ONE) << opacity;
+        EXPECT_EQ(glInt(GL_BLEND_DST), translucent ? GL_ONE_MINUS_SRC_ALPHA : GL_ONE) << opacity;
+        EXPECT_TRUE(glIsEnabled(GL_LIGHTING) && glIsEnabled(GL_TEXTURE_2D));
+        if (opacity == 0.5f) {
+            EXPECT_LE(distance(blended, {128, 128, 255}), 1);
+        }
+        if (!translucent) {
+            EXPECT_EQ(blended, (Rgb{255, 255, 255})) << opacity;
+            glDisable(GL_BLEND); // without the caller's blending, opaque too
+            EXPECT_EQ(centreAfter([&] { t.model.draw(); }, 0.4f), (Rgb{255, 255, 255}));
+        }
+    }
+}
+
+TEST_F(ModelDraw, GroupsChooseMaterialAndFacesAndDamagedRecordsDrawNothingWrong) {
+    uploadTexturePixels(&t.materials[0].texture, 3, 4, 4, Bytes(48, 0x50).data());
+    glDisable(GL_TEXTURE_2D);
+    EXPECT_LE(distance(centreAfter([&] { t.model.draw(); }), {0x50, 0x50, 0x50}), 1);
+    EXPECT_EQ(static_cast<GLuint>(glInt(GL_TEXTURE_BINDING_2D)), t.materials[0].texture.textureId);
+    // An index outside the loaded materials (the slot past them holds a
+    // translucent black one) draws opaque and untextured.
+    t.materials[1].opacity = 0.25f;
+    uploadTexturePixels(&t.materials[1].texture, 3, 4, 4, Bytes(48, 0).data());
+    for (int index : {1, -1, MAX_MATERIALS + 5}) {
+        t.groups[0].materialIndex = index;
+        solid(255, 0, 0)->bind();
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_ONE, GL_ONE);
+        EXPECT_EQ(centreAfter([&] { t.model.draw(); }), (Rgb{255, 255, 255})) << index;
+        EXPECT_EQ(glInt(GL_BLEND_SRC), GL_ONE) << index;
+        EXPECT_EQ(glInt(GL_TEXTURE_BINDING_2D), 0) << index;
+    }
+    t.groups[0].materialIndex = 0;
+    t.model.materialCount = MAX_MATERIALS + 10; // does not widen the range
+    EXPECT_EQ(feedback([&] { t.model.draw(); }).size(), 3u);
+
+    // Two groups list one face, a corrupt face names a missing vertex: the
+    // textured path draws groups, the untextured one the mesh's faces.
+    Face listed[2] = {Face{0, 1, 4}, t.faces[0]};
+    t.groups[0].faces = listed;
+    t.groups[0].faceCount = 2;
+    t.groups[1].faces = t.faces;
+    t.groups[1].faceCount = 1;
+    t.mesh.groups[1] = &t.groups[1];
+    t.mesh.groupCount = 2;
+    EXPECT_EQ(feedback([&] { t.model.draw(); }).size(), 6u);
+    t.mesh.groupCount = 0;
+    t.mesh.faceCount = 2;
+    t.mesh.faces = listed;
+    EXPECT_EQ(feedback([&] { t.model.draw(); }).size(), 0u);
+    EXPECT_EQ(feedback([&] { t.model.drawUntextured(); }).size(), 3u);
+}
+
+TEST_F(ModelDraw, UntexturedPathIsOpaqueWhiteAndLeavesLightingOnBlendingOff) {
+    t.materials[0].opacity = 0.1f;
+    glDisable(GL_LIGHTING);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ONE, GL_ONE);
+    EXPECT_EQ(centreAfter([&] { t.model.drawUntextured(); }, 0.5f), (Rgb{255, 255, 255}));
+    EXPECT_TRUE(glIsEnabled(GL_LIGHTING));
+    EXPECT_FALSE(glIsEnabled(GL_BLEND));
+    GLfloat colour[4] = {};
+    glGetFloatv(GL_CURRENT_COLOR, colour);
+    EXPECT_EQ(colour[3], 1.0f);
+    // A model without meshes only turns blending on.
+    Model empty;
+    glDisable(GL_BLEND);
+    glDisable(GL_LIGHTING);
+    empty.drawUntextured();
+    empty.draw();
+    EXPECT_TRUE(glIsEnabled(GL_BLEND));
+    EXPECT_FALSE(glIsEnabled(GL_LIGHTING));
+}
+
+TEST_F(Render, CameraLooksFromTheEyeAtTheTargetOrTheEyePlusTargetOntoTheMatrix) {
+    // Where the modelview matrix sends a world point.
+    auto toEye = [](const Vec3& p) {
+        double m[16];
+        glGetDoublev(GL_MODELVIEW_MATRIX, m);
+        return std::array<double, 3>{m[0] * p.x + m[4] * p.y + m[8] * p.z + m[12],
+                                     m[1] * p.x + m[5] * p.y + m[9] * p.z + m[13],
+                                     m[2] * p.x + m[6] * p.y + m[10] * p.z + m[14]};
+    };
+    const struct {
+        Vec3 eye, target;
+        bool relative;
+        Vec3 lookAt;
+    } cases[] = {{Vec3(20, 0, 0), Vec3(0, 0, 0), false, Vec3(0, 0, 0)},
+                 {Vec3(3, 4, 5), Vec3(-1, 0.5f, 2), false, Vec3(-1, 0.5f, 2)},
+                 {Vec3(1, 2, 3), Vec3(4, -2, 1), true, Vec3(5, 0, 4)}};
+    for (const auto& c : cases) {
+        glLoadIdentity();
+        glTranslatef(0, -3, -5); // the camera multiplies onto what is there
+        Camera camera;
+        camera.eye = c.eye;
+        camera.target = c.target;
+        camera.relative = c.relative;
+        camera.apply();
+        const double dx = c.lookAt.x - c.eye.x, dy = c.lookAt.y - c.eye.y,
+                     dz = c.lookAt.z - c.eye.z;
+        const auto eye = toEye(c.eye), at = toEye(c.lookAt),
+                   up = toEye(Vec3(c.eye.x, c.eye.y + 1, c.eye.z));
+        EXPECT_NEAR(eye[0], 0, 1e-4);
+        EXPECT_NEAR(eye[1], -3, 1e-4);
+        EXPECT_NEAR(eye[2], -5, 1e-4);
+        EXPECT_NEAR(at[0], 0, 1e-4);
+        EXPECT_NEAR(at[1], -3, 1e-4);
+        EXPECT_NEAR(at[2], -5 - std::sqrt(dx * dx + dy * dy + dz * dz), 1e-4);
+        EXPECT_NEAR(up[0], 0, 1e-4);
+        EXPECT_GT(up[1], -3);
+        EXPECT_EQ(glInt(GL_MATRIX_MODE), GL_MODELVIEW);
+    }
+}
