@@ -71,8 +71,8 @@ std::string quote(const std::string& text) {
     return out + "'";
 }
 
-Run run(const std::string& command) {
-    Run result;
+RunResult run(const std::string& command) {
+    RunResult result;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
         return result;

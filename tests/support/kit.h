@@ -26,11 +26,11 @@ void keepSeed(const std::string& kind, const std::string& name, const Bytes& byt
 
 // The text in single quotes for the shell.
 std::string quote(const std::string& text);
-struct Run {
+struct RunResult {
     int status = -1; // exit status; -1 when the command did not exit normally
     std::string out; // its standard output
 };
-Run run(const std::string& command);
+RunResult run(const std::string& command);
 bool haveProgram(const char* name);
 
 struct Rgb {
