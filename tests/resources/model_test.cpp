@@ -1,276 +1,280 @@
-// Tests of the 3D Studio reader on small files built by the chunk writer:
-// what well-formed files load into, and that malformed ones stay in bounds.
+// The 3D Studio reader on small files built by the chunk writer (what
+// well-formed files load into, what damaged ones keep, and that every one
+// stays within the model contract), then vector math and vertex normals.
 //
 // Test thread; no GL. Lengths in bytes.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <string>
-#include <vector>
+#include <cmath>
 
-#include "resources/model.h"
-#include "test_files.h"
+#include "tests/support/builders.h"
+#include "tests/support/kit.h"
+#include "tests/support/model_contract.h"
 
-using namespace testfiles;
+using namespace kit;
 
 namespace {
 
-ModelPtr loadBytes(const Bytes& bytes, const char* seedName = nullptr) {
-    if (seedName) {
-        keepSeed("3ds", seedName, bytes);
+// Every mesh, then "#" and every material's name (with "=map" when it has one).
+std::string summary(const Model& model) {
+    std::string out;
+    for (int i = 0; i < model.meshCount; ++i)
+        out += (i ? " | " : "") + describe(*model.meshes[i]);
+    out += " #";
+    for (int i = 0; i < model.materialCount; ++i) {
+        const Material& m = *model.materials[i];
+        out += std::string(" ") + m.name + (m.mapName[0] ? std::string("=") + m.mapName : "");
     }
+    return out;
+}
+
+// Loads, checks the contract, and keeps the file as a fuzz seed when named.
+ModelPtr load(const Bytes& bytes, const std::string& seed = "") {
+    if (!seed.empty())
+        keepSeed("3ds", seed, bytes);
     ModelPtr model(new Model);
     EXPECT_EQ(model->loadFromMemory(bytes.data(), bytes.size()), 1);
-    expectInBounds(*model);
+    const char* broken = brokenModelRule(*model);
+    EXPECT_EQ(broken, nullptr) << broken;
     return model;
 }
 
-// One object with one mesh of three vertices and the given faces and subchunks.
 Bytes triangleObject(const std::string& name, std::initializer_list<Bytes> faceSubs = {}) {
     return object(name, {triMesh({vertexChunk({0, 0, 0, 1, 0, 0, 0, 1, 0}),
                                   faceChunk({0, 1, 2}, faceSubs)})});
 }
 
-// Every mesh's description, joined by " | ".
-std::string meshes(const ModelPtr& model) {
-    std::string out;
-    for (int i = 0; i < model->meshCount; i++) {
-        out += (i ? " | " : "") + describe(*model->meshes[i]);
-    }
-    return out;
-}
+const char* const TRIANGLE = "0 0 0/0 0, 1 0 0/0 0, 0 1 0/0 0; 0 1 2;";
 
 } // namespace
 
 TEST(ModelReader, SampleFileLoadsEveryField) {
-    auto model = loadBytes(sampleModel(), "sample.3ds");
+    const ModelPtr model = load(sampleModel(), "sample.3ds");
     ASSERT_EQ(model->materialCount, 2);
-    ASSERT_EQ(model->meshCount, 1);
     EXPECT_EQ(describe(*model->materials[0]),
               "Stone flags 1 ambient 1 0.5019608 0 diffuse 0 0 0 specular 0 0 0 "
               "opacity 0.7 additive 0 map ROCK.JPG");
     EXPECT_EQ(describe(*model->materials[1]),
               "Glow flags 0 ambient 0 0 0 diffuse 0.25 0.5 0.75 specular 0 0 0 "
               "opacity 1 additive 1 map ");
-    // v is stored as 1 - v; u as read.
-    EXPECT_EQ(
-        describe(*model->meshes[0]),
-        "Box: 0 0 0/0 1, 1 0 0/1 1, 0 1 0/0 0, 1 1 0/1 0.75; 0 1 2, 1 3 2; 0[1 3 2] 1[0 1 2]");
-}
-
-TEST(ModelReader, MaterialMatchIsPrefixFirstWinsAndCaseSensitive) {
-    struct Case {
-        std::vector<std::string> before, after; // materials around the mesh
-        std::string group;
-        int index;
-    };
-    const Case cases[] = {
-        {{"Glass", "GlassBlue"}, {}, "Glass", 0},
-        {{"GlassBlue", "Glass"}, {}, "Glass", 0}, // GlassBlue begins with Glass
-        {{"Other", "Glass"}, {}, "glass", 2},     // no match: materialCount
-        {{"Other", "Glass"}, {}, "", 0},
-        {{"A"}, {"Late"}, "Late", 1}, // not yet known when the group is read
-        {{"Same", "Same"}, {}, "Same", 0},
-        {{}, {}, "", 0}, // no materials at all
-    };
-    for (const Case& c : cases) {
-        Bytes editor;
-        for (const std::string& m : c.before) {
-            editor = cat({editor, material(m)});
-        }
-        editor = cat({editor, triangleObject("Obj", {groupChunk(c.group, {0})})});
-        for (const std::string& m : c.after) {
-            editor = cat({editor, material(m)});
-        }
-        auto model = loadBytes(chunk(0x4D4D, {chunk(0x3D3D, {editor})}),
-                               &c == cases ? "glass.3ds" : nullptr);
-        EXPECT_EQ(model->materialCount, static_cast<int>(c.before.size() + c.after.size()));
-        EXPECT_EQ(model->meshes[0]->groups[0]->materialIndex, c.index) << "group " << c.group;
-    }
-}
-
-TEST(ModelReader, ChunkBoundaries) {
-    // The vertex chunk states 10 bytes more than its data; the face chunk after
-    // the padding must still be found, and the padding not taken for a chunk.
-    Bytes vertices = vertexChunk({0, 0, 0, 1, 0, 0, 0, 1, 0});
-    Bytes padded =
-        cat({chunk(0x4110, {Bytes(vertices.begin() + 6, vertices.end())}, vertices.size() + 10),
-             chunk(0x4000, {str("XX")}), u8(0)});
-    auto model =
-        loadBytes(file3ds({object("Pad", {triMesh({padded, faceChunk({0, 1, 2})})})}), "pad.3ds");
-    EXPECT_EQ(meshes(model), "Pad: 0 0 0/0 0, 1 0 0/0 0, 0 1 0/0 0; 0 1 2;");
-
-    // A child claiming more than its parent holds is cut at the parent's end,
-    // so the parent's next sibling is still read as a sibling.
-    Bytes overlong = chunk(0x4100, {vertexChunk({1, 2, 3})}, 5000);
-    auto over = loadBytes(file3ds({chunk(0x4000, {str("Over"), overlong}), triangleObject("Next")}),
-                          "overlong.3ds");
-    EXPECT_EQ(meshes(over), "Over: 1 2 3/0 0;; | Next: 0 0 0/0 0, 1 0 0/0 0, 0 1 0/0 0; 0 1 2;");
-
-    // A length below 6 ends the run instead of looping on the same bytes.
-    for (uint32_t bad : {0u, 1u, 5u, 0xFFFFFFFFu, 0x80000000u}) {
-        auto stuck =
-            loadBytes(file3ds({material("Before"), chunk(0xAFFF, {}, bad), material("After")}));
-        EXPECT_EQ(stuck->materialCount, 1) << bad;
-    }
-    // A main chunk longer than the file reads what is there; bytes past the
-    // main chunk's stated end are never read.
-    Bytes file = file3ds({material("Only")});
-    EXPECT_EQ(loadBytes(cat({u16(0x4D4D), u32(1000000), Bytes(file.begin() + 6, file.end())}))
-                  ->materialCount,
-              1);
-    EXPECT_EQ(loadBytes(cat({file3ds({}), triangleObject("Tail")}))->meshCount, 0);
-}
-
-TEST(ModelReader, ObjectNamesAndScratchValuesCarryOver) {
-    auto model = loadBytes(file3ds({
-        object("Cab", {triMesh({vertexChunk({1, 2, 3})})}),
-        object("Second", {triMesh({vertexChunk({4, 5, 6, 7, 8, 9})})}),
+    // v is stored as 1 - v, u as read; groups hold copies of their faces.
+    EXPECT_EQ(summary(*model), "Box: 0 0 0/0 1, 1 0 0/1 1, 0 1 0/0 0, 1 1 0/1 0.75; 0 1 2, 1 3 "
+                               "2; 0[1 3 2] 1[0 1 2] # Stone=ROCK.JPG Glow");
+    // Colour and percentage chunks missing inside a material copy the last
+    // values read; a percentage inside a texture map goes there too.
+    const ModelPtr scratch = load(file3ds({
         material("First", {chunk(0xA030, {color24(51, 102, 153)}),
                            chunk(0xA050, {chunk(0x0031, {f32(0.25f)})})}),
-        // No colour and no percentage inside: the last values read are copied.
         material("Second", {chunk(0xA010, {}), chunk(0xA050, {})}),
         material("Third", {chunk(0xA200, {intPercent(50)}), chunk(0xA050, {chunk(0x9999, {})})}),
     }));
-    EXPECT_EQ(meshes(model), "Cab: 1 2 3/0 0;; | Second: 4 5 6/0 0, 7 8 9/0 0;;");
-    ASSERT_EQ(model->materialCount, 3);
-    EXPECT_EQ(describe(*model->materials[0]),
-              "First flags 0 ambient 0 0 0 diffuse 0 0 0 specular 0.2 0.4 0.6 "
-              "opacity 0.75 additive 0 map ");
-    EXPECT_EQ(describe(*model->materials[1]),
-              "Second flags 0 ambient 0.2 0.4 0.6 diffuse 0 0 0 specular 0 0 0 "
-              "opacity 0.75 additive 0 map ");
-    // The map strength inside the texture map went to the percentage scratch.
-    EXPECT_EQ(describe(*model->materials[2]),
-              "Third flags 1 ambient 0 0 0 diffuse 0 0 0 specular 0 0 0 "
-              "opacity 0.5 additive 0 map ");
+    ASSERT_EQ(scratch->materialCount, 3);
+    EXPECT_EQ(describe(*scratch->materials[1]), "Second flags 0 ambient 0.2 0.4 0.6 diffuse 0 0 0 "
+                                                "specular 0 0 0 opacity 0.75 additive 0 map ");
+    EXPECT_EQ(describe(*scratch->materials[2]), "Third flags 1 ambient 0 0 0 diffuse 0 0 0 "
+                                                "specular 0 0 0 opacity 0.5 additive 0 map ");
+    // The file reader names files the show's way and reads what loadFromMemory does.
+    const std::string dir = scratchDir("model");
+    ASSERT_TRUE(writeFile(dir + "/sample.3ds", sampleModel()));
+    ModelPtr file(new Model);
+    EXPECT_EQ(file->load((dir + "\\sample.3ds").c_str()), 1);
+    EXPECT_EQ(summary(*file), summary(*model));
+    EXPECT_EQ(file->load((dir + "/missing.3ds").c_str()), 0);
 }
 
-TEST(ModelReader, SkippedAndOrphanedContent) {
-    Bytes hidden = triangleObject("Hidden");
-    auto model =
-        loadBytes(file3ds({chunk(0x1234, {hidden}), // unknown container
-                           object("Lamp", {chunk(0x4600, {floats({1, 2, 3})})}), // a light
-                           object("Cam", {chunk(0x4700, {Bytes(32, 0)})}),       // a camera
-                           material("M", {chunk(0xA204, {chunk(0xA300, {str("SPEC.BMP")})})})},
-                          {chunk(0xB000, {hidden, chunk(0xB002, {Bytes(20, 1)})})}), // keyframer
-                  "skipped.3ds");
-    EXPECT_EQ(model->meshCount, 0);
-    EXPECT_STREQ(model->objectName, "Cam");
-    ASSERT_EQ(model->materialCount, 1);
-    // Only the first texture map counts; the specular map's name is skipped.
-    EXPECT_EQ(describe(*model->materials[0]),
-              "M flags 0 ambient 0 0 0 diffuse 0 0 0 specular 0 0 0 opacity 1 additive 0 map ");
-    for (const Bytes& bare : {chunk(0x4D4D, {}), chunk(0x3D3D, {hidden}), Bytes()}) {
-        EXPECT_EQ(loadBytes(bare)->meshCount, 0);
+TEST(ModelReader, DamagedFilesKeepWhatIsWholeWithinTheContract) {
+    const Bytes vertices = vertexChunk({0, 0, 0, 1, 0, 0, 0, 1, 0});
+    const Bytes padded =
+        cat({chunk(0x4110, {Bytes(vertices.begin() + 6, vertices.end())}, vertices.size() + 10),
+             chunk(0x4000, {str("XX")}), u8(0)});
+    const Bytes hidden = triangleObject("Hidden");
+    const Bytes whole = file3ds({material("Only")});
+    Bytes nested = triMesh({vertexChunk({0, 0, 0})});
+    for (int i = 0; i < 5000; ++i)
+        nested = chunk(0x3D3D, {nested});
+    const struct {
+        const char* why;
+        Bytes file;
+        std::string gives;
+    } cases[] = {
+        {"a chunk states more than its data: the next one is still found",
+         file3ds({object("Pad", {triMesh({padded, faceChunk({0, 1, 2})})})}),
+         std::string("Pad: ") + TRIANGLE + " #"},
+        {"a child longer than its parent ends with the parent",
+         file3ds({chunk(0x4000, {str("Over"), chunk(0x4100, {vertexChunk({1, 2, 3})}, 5000)}),
+                  triangleObject("Next")}),
+         std::string("Over: 1 2 3/0 0;; | Next: ") + TRIANGLE + " #"},
+        {"length 0", file3ds({material("A"), chunk(0xAFFF, {}, 0), material("B")}), " # A"},
+        {"length 5", file3ds({material("A"), chunk(0xAFFF, {}, 5), material("B")}), " # A"},
+        {"length 2^31", file3ds({material("A"), chunk(0xAFFF, {}, 0x80000000u), material("B")}),
+         " # A"},
+        {"length 2^32 - 1", file3ds({material("A"), chunk(0xAFFF, {}, 0xFFFFFFFFu), material("B")}),
+         " # A"},
+        {"a main chunk longer than the file",
+         cat({u16(0x4D4D), u32(1000000), Bytes(whole.begin() + 6, whole.end())}), " # Only"},
+        {"bytes past the main chunk", cat({file3ds({}), triangleObject("Tail")}), " #"},
+        {"unknown chunks, a light, a camera, a specular map, the keyframer",
+         file3ds({chunk(0x1234, {hidden}), object("Lamp", {chunk(0x4600, {floats({1, 2, 3})})}),
+                  object("Cam", {chunk(0x4700, {Bytes(32, 0)})}),
+                  material("M", {chunk(0xA204, {chunk(0xA300, {str("SPEC.BMP")})})})},
+                 {chunk(0xB000, {hidden, chunk(0xB002, {Bytes(20, 1)})})}),
+         " # M"},
+        {"records before their container",
+         file3ds({vertexChunk({1, 1, 1}), faceChunk({0, 0, 0}), mappingChunk({0, 0}),
+                  groupChunk("X", {0}), chunk(0xA000, {str("Orphan")}),
+                  chunk(0xA300, {str("ORPHAN.JPG")}), chunk(0xA200, {}), material("Real")}),
+         " # Real"},
+        {"a corner past the vertices, group entries past the faces or negative",
+         file3ds(
+             {object("Bad", {triMesh({vertices, faceChunk({0, 1, 2, 0, 1, 3, 2, 1, 0},
+                                                          {groupChunk("", {2, 1, 7, 0, -1})})})})}),
+         "Bad: 0 0 0/0 0, 1 0 0/0 0, 0 1 0/0 0; 0 1 2, 2 1 0; 0[2 1 0, 0 1 2] #"},
+        {"more mapping entries than vertices",
+         file3ds({object("Map",
+                         {triMesh({vertexChunk({0, 0, 0, 1, 0, 0}),
+                                   chunk(0x4140, {u16(500), floats({0.5f, 0.5f, 0.25f, 0})})})})}),
+         "Map: 0 0 0/0.5 0.5, 1 0 0/0.25 1;; #"},
+        {"fewer mapping entries than vertices: the faces past them go",
+         file3ds({object("Few", {triMesh({vertices, faceChunk({0, 1, 2, 0, 0, 1}),
+                                          mappingChunk({0, 0, 1, 1})})})}),
+         "Few: 0 0 0/0 1, 1 0 0/1 0; 0 0 1; #"},
+        {"negative counts, a count promising more than the chunk",
+         file3ds({object("Neg",
+                         {triMesh({chunk(0x4110, {u16(0x8000)}), chunk(0x4120, {u16(0xFFFF)})})}),
+                  object("Short", {triMesh({chunk(0x4110, {u16(3), floats({1, 2, 3, 4, 5})})})})}),
+         "Neg:;; | Short: 1 2 3/0 0;; #"},
+        {"5000 nested chunks", chunk(0x4D4D, {nested}), " #"},
+        {"a name running to the end of its chunk",
+         file3ds({chunk(0x4000, {Bytes(150, 'Q')}), material("Kept")}), " # Kept"},
+        {"nothing at all", Bytes(), " #"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const ModelPtr model = load(c.file, "damaged-" + std::to_string(n++) + ".3ds");
+        EXPECT_EQ(summary(*model), c.gives) << c.why;
     }
-
-    // Records before their container are ignored.
-    auto orphans =
-        loadBytes(file3ds({vertexChunk({1, 1, 1}), faceChunk({0, 0, 0}), mappingChunk({0, 0}),
-                           groupChunk("X", {0}), chunk(0xA000, {str("Orphan")}),
-                           chunk(0xA010, {color24(9, 9, 9)}), chunk(0xA300, {str("ORPHAN.JPG")}),
-                           chunk(0xA083, {}), chunk(0xA200, {}), material("Real")}),
-                  "orphans.3ds");
-    EXPECT_EQ(orphans->meshCount, 0);
-    ASSERT_EQ(orphans->materialCount, 1);
-    EXPECT_EQ(describe(*orphans->materials[0]),
-              "Real flags 0 ambient 0 0 0 diffuse 0 0 0 specular 0 0 0 opacity 1 additive 0 map ");
+    // Cut at every length, the sample still keeps the contract.
+    const Bytes sample = sampleModel();
+    for (size_t length = 0; length <= sample.size() && !HasFailure(); ++length)
+        load(Bytes(sample.begin(), sample.begin() + long(length)));
 }
 
-TEST(ModelReader, TruncatedFilesAtEveryLength) {
-    Bytes whole = sampleModel();
-    for (size_t length = 0; length <= whole.size() && !HasFailure(); length++) {
-        SCOPED_TRACE(length);
-        Bytes cut(whole.begin(), whole.begin() + static_cast<long>(length));
-        ModelPtr model(new Model);
-        model->loadFromMemory(cut.data(), cut.size());
-        expectInBounds(*model);
+TEST(ModelReader, GroupsFindTheFirstMaterialTheirNameBegins) {
+    const struct {
+        std::vector<std::string> before, after; // materials around the mesh
+        std::string group;
+        int index;
+    } cases[] = {
+        {{"Glass", "GlassBlue"}, {}, "Glass", 0},
+        {{"GlassBlue", "Glass"}, {}, "Glass", 0}, // GlassBlue begins with Glass
+        {{"Other", "Glass"}, {}, "glass", 2},     // case counts: no match is materialCount
+        {{"Other", "Glass"}, {}, "", 0},
+        {{"A"}, {"Late"}, "Late", 1}, // not yet known when the group is read
+        {{}, {}, "", 0},
+    };
+    for (const auto& c : cases) {
+        Bytes editor;
+        for (const std::string& m : c.before)
+            editor = cat({editor, material(m)});
+        editor = cat({editor, triangleObject("Obj", {groupChunk(c.group, {0})})});
+        for (const std::string& m : c.after)
+            editor = cat({editor, material(m)});
+        const ModelPtr model = load(chunk(0x4D4D, {chunk(0x3D3D, {editor})}));
+        EXPECT_EQ(model->meshes[0]->groups[0]->materialIndex, c.index) << c.group;
     }
 }
 
 TEST(ModelReader, CapacitiesAreKept) {
     Bytes materials, groups, meshes;
-    for (int i = 0; i < MAX_MATERIALS + 5; i++) {
+    for (int i = 0; i < MAX_MATERIALS + 5; ++i)
         materials = cat({materials, material("m" + std::to_string(i))});
-    }
-    for (int i = 0; i < MAX_FACE_GROUPS + 3; i++) {
+    for (int i = 0; i < MAX_FACE_GROUPS + 3; ++i)
         groups = cat({groups, groupChunk("g", {0})});
-    }
-    for (int i = 0; i < MAX_MESHES + 2; i++) {
+    for (int i = 0; i < MAX_MESHES + 2; ++i)
         meshes = cat({meshes, triMesh({})});
-    }
-    auto model = loadBytes(chunk(
-        0x4D4D,
-        {chunk(0x3D3D,
-               {materials, object(std::string(200, 'N'),
-                                  {triMesh({vertexChunk({0, 0, 0}), faceChunk({0, 0, 0}, {groups}),
-                                            mappingChunk({0.5f, 0.5f})})})})}));
+    const ModelPtr model = load(
+        file3ds({materials, object(std::string(200, 'N'),
+                                   {triMesh({vertexChunk({0, 0, 0}), faceChunk({0, 0, 0}, {groups}),
+                                             mappingChunk({0.5f, 0.5f})})})}));
     EXPECT_EQ(model->materialCount, MAX_MATERIALS);
     EXPECT_STREQ(model->materials[MAX_MATERIALS - 1]->name, "m999");
     ASSERT_EQ(model->meshCount, 1);
-    EXPECT_EQ(strlen(model->meshes[0]->name), static_cast<size_t>(NAME_SIZE - 1));
+    EXPECT_EQ(std::string(model->meshes[0]->name), std::string(NAME_SIZE - 1, 'N'));
     EXPECT_EQ(model->meshes[0]->groupCount, MAX_FACE_GROUPS);
     // The long name was consumed whole: the chunks after it were found.
     EXPECT_EQ(model->meshes[0]->vertices[0].u, 0.5f);
-    EXPECT_EQ(loadBytes(file3ds({chunk(0x4000, {str("o"), meshes})}))->meshCount, MAX_MESHES);
+    EXPECT_EQ(load(file3ds({chunk(0x4000, {str("o"), meshes})}))->meshCount, MAX_MESHES);
 }
 
-TEST(ModelReader, OutOfRangeIndicesAndCounts) {
-    // Face corner 3 with three vertices: the face is dropped from the mesh and
-    // from its group; group entries past the faces (or negative) are skipped.
-    // The group copies the rest in its listed order.
-    auto model = loadBytes(
-        file3ds({object("Bad", {triMesh({vertexChunk({0, 0, 0, 1, 0, 0, 0, 1, 0}),
-                                         faceChunk({0, 1, 2, 0, 1, 3, 2, 1, 0},
-                                                   {groupChunk("", {2, 1, 7, 0, -1})})})})}),
-        "indices.3ds");
-    EXPECT_EQ(meshes(model), "Bad: 0 0 0/0 0, 1 0 0/0 0, 0 1 0/0 0; 0 1 2, 2 1 0; 0[2 1 0, 0 1 2]");
+namespace {
 
-    // A mapping count larger than the vertex array fills only what exists.
-    auto big = loadBytes(file3ds({object(
-        "Map", {triMesh({vertexChunk({0, 0, 0, 1, 0, 0}),
-                         chunk(0x4140, {u16(500), floats({0.5f, 0.5f, 0.25f, 0.0f})})})})}));
-    EXPECT_EQ(meshes(big), "Map: 0 0 0/0.5 0.5, 1 0 0/0.25 1;;");
-    EXPECT_EQ(big->meshes[0]->vertexCapacity, 2);
-
-    // A smaller mapping count replaces the vertex count; faces past it go.
-    auto small = loadBytes(file3ds(
-        {object("Few", {triMesh({vertexChunk({0, 0, 0, 1, 0, 0, 0, 1, 0}),
-                                 faceChunk({0, 1, 2, 0, 0, 1}), mappingChunk({0, 0, 1, 1})})})}));
-    EXPECT_EQ(meshes(small), "Few: 0 0 0/0 1, 1 0 0/1 0; 0 0 1;");
-
-    // Negative counts read as empty; a vertex count promising more than the
-    // chunk holds keeps the whole ones.
-    auto negative = loadBytes(file3ds(
-        {object("Neg", {triMesh({chunk(0x4110, {u16(0x8000)}), chunk(0x4120, {u16(0xFFFF)})})}),
-         object("Short", {triMesh({chunk(0x4110, {u16(3), floats({1, 2, 3, 4, 5})})})})}));
-    EXPECT_EQ(meshes(negative), "Neg:;; | Short: 1 2 3/0 0;;");
-}
-
-TEST(ModelReader, DeepNestingAndUnterminatedStrings) {
-    Bytes nested = triMesh({vertexChunk({0, 0, 0})});
-    for (int i = 0; i < 5000; i++) {
-        nested = chunk(0x3D3D, {nested});
+// A mesh over owned arrays, its normals computed; faces as corner triples.
+struct TestMesh {
+    std::vector<MeshVertex> vertices;
+    std::vector<Face> faces;
+    Mesh mesh;
+    TestMesh(const std::vector<Vec3>& positions, const std::vector<int>& corners) {
+        vertices.resize(positions.size());
+        for (size_t i = 0; i < positions.size(); ++i)
+            vertices[i].position = positions[i];
+        for (size_t i = 0; i + 2 < corners.size(); i += 3)
+            faces.push_back(
+                Face{uint16_t(corners[i]), uint16_t(corners[i + 1]), uint16_t(corners[i + 2])});
+        mesh.vertices = vertices.data();
+        mesh.vertexCount = mesh.vertexCapacity = static_cast<int>(vertices.size());
+        mesh.faces = faces.data();
+        mesh.faceCount = static_cast<int>(faces.size());
+        computeNormals(&mesh);
     }
-    EXPECT_EQ(loadBytes(chunk(0x4D4D, {nested}))->meshCount, 0);
+};
 
-    // A name that runs to the end of its chunk: truncated, and nothing read
-    // past the chunk (the material after it is still a sibling).
-    auto model = loadBytes(file3ds({chunk(0x4000, {Bytes(150, 'Q')}), material("Kept")}));
-    EXPECT_EQ(strlen(model->objectName), static_cast<size_t>(NAME_SIZE - 1));
-    ASSERT_EQ(model->materialCount, 1);
-    EXPECT_STREQ(model->materials[0]->name, "Kept");
+std::string text(const Vec3& v) {
+    char out[64];
+    std::snprintf(out, sizeof out, "%.6g %.6g %.6g", v.x, v.y, v.z);
+    return out;
 }
 
-TEST(ModelReader, LoadReadsFilesWithBackslashPaths) {
-    std::string dir = scratchDir("model");
-    ASSERT_TRUE(writeFile(dir + "/sample.3ds", sampleModel()));
-    ModelPtr model(new Model);
-    EXPECT_EQ(model->load((dir + "\\sample.3ds").c_str()), 1);
-    EXPECT_EQ(model->meshCount, 1);
-    EXPECT_EQ(model->materialCount, 2);
-    Model missing;
-    EXPECT_EQ(missing.load((dir + "/missing.3ds").c_str()), 0);
-    EXPECT_EQ(missing.meshCount, 0);
+} // namespace
+
+TEST(VectorMath, CrossLengthNormalizeAdd) {
+    Vec3 r;
+    r.cross(Vec3(2, 3, 4), Vec3(5, 6, 7));
+    EXPECT_EQ(text(r), "-3 6 -3");
+    EXPECT_EQ(Vec3(3, 2, 4).length(), std::sqrt(29.0));
+    Vec3 n(3, -4, 12);
+    n.normalize();
+    EXPECT_EQ(text(n), "0.230769 -0.307692 0.923077");
+    Vec3 zero; // stays zero instead of turning into NaN
+    zero.normalize();
+    EXPECT_EQ(text(zero), "0 0 0");
+    Vec3 sum(1, 2, 3);
+    const Vec3 result = (sum += Vec3(0.5f, -2, 1));
+    EXPECT_EQ(text(sum) + " " + text(result), "1.5 0 4 1.5 0 4");
+}
+
+TEST(Normals, UnitAverageOfTheFaceNormalsAroundAVertex) {
+    const std::string r = "0.707107";
+    // Face 0 in z = 0 (+z) and face 1 in x = 0 (+x) share vertices 0 and 1,
+    // whose normals average the two whatever the faces' areas; face 2 is a
+    // point; face 3 names vertex 40 of 9 and is left out; face 4 overflows and
+    // adds nothing; vertex 8 is unused.
+    const float huge = 3e38f;
+    TestMesh mesh({{0, 0, 0},
+                   {0, 1, 0},
+                   {100, 0, 0},
+                   {0, 0, 0.01f},
+                   {7, 7, 7},
+                   {huge, 0, 0},
+                   {0, huge, 0},
+                   {-huge, -huge, 0},
+                   {2, 2, 2}},
+                  {0, 2, 1, 0, 1, 3, 4, 4, 4, 0, 1, 40, 5, 6, 7});
+    const std::string want[] = {r + " 0 " + r, r + " 0 " + r, "0 0 1", "1 0 0", "0 0 0",
+                                "0 0 0",       "0 0 0",       "0 0 0", "0 0 0"};
+    for (int i = 0; i < 9; ++i)
+        EXPECT_EQ(text(mesh.vertices[i].normal), want[i]) << i;
+    computeNormals(&mesh.mesh); // a second call gives the same
+    EXPECT_EQ(text(mesh.vertices[0].normal), want[0]);
+    Mesh empty;
+    computeNormals(&empty);
 }

@@ -1,19 +1,27 @@
-// Tests of the BMP decoder on small files built here, and of loadDibImage's
-// file and message handling.
+// The picture readers on files built here: the BMP decoder on every layout
+// it takes and the files it refuses, with its messages; the JPEG decoder; and
+// Texture's paths, formats and upload on a real off-screen GL context.
 //
-// Test thread; no GL. Sizes in pixels, offsets in bytes.
+// Test thread. Sizes in pixels, offsets in bytes. Texture files are written
+// under the build folder and named by relative, lower-case paths, since
+// Texture::load lower-cases the whole path.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <climits>
 #include <iterator>
-#include <string>
 
 #include "platform/platform.h"
 #include "resources/dib.h"
-#include "test_files.h"
+#include "resources/jpeg.h"
+#include "resources/model.h"
+#include "resources/texture.h"
+#include "tests/support/builders.h"
+#include "tests/support/gl_test.h"
 
-using namespace testfiles;
+using namespace kit;
 
 namespace {
 
@@ -240,4 +248,195 @@ TEST(DibLoad, FilesAndMessages) {
         EXPECT_EQ(loadDibImage(f.first.c_str(), false), nullptr);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), f.second);
     }
+}
+
+namespace {
+
+// Top half red, bottom half blue.
+Bytes redOverBlue(int width, int height) {
+    Bytes pixels;
+    for (int i = 0; i < width * height; ++i) {
+        const bool top = i / width < height / 2;
+        pixels.insert(pixels.end(), {uint8_t(top ? 255 : 0), 0, uint8_t(top ? 0 : 255)});
+    }
+    return pixels;
+}
+
+struct Jpeg {
+    int width = -1, height = -1, channels = -1;
+    unsigned char* pixels = nullptr;
+    explicit Jpeg(const Bytes& file, const char* seed = nullptr) {
+        if (seed)
+            keepSeed("jpeg", seed, file);
+        pixels = decodeJpeg(&width, &height, &channels, file.data(), static_cast<int>(file.size()));
+    }
+    ~Jpeg() { free(pixels); }
+    // Component c of pixel (x, y from the top).
+    int at(int x, int y, int c) const { return pixels[(y * width + x) * channels + c]; }
+};
+
+} // namespace
+
+TEST(JpegDecode, ColourAndGreyTopRowFirstWithoutGaps) {
+    // Odd sizes have no gaps between rows (13 pixels are 39 bytes).
+    const struct {
+        Bytes file;
+        const char* seed;
+        int width, height, channels;
+    } cases[] = {
+        {encodeJpeg(64, 32, 3, redOverBlue(64, 32)), "colour.jpg", 64, 32, 3},
+        {encodeJpeg(13, 9, 3, redOverBlue(13, 9), true), "progressive.jpg", 13, 9, 3},
+    };
+    for (const auto& c : cases) {
+        const Jpeg j(c.file, c.seed);
+        ASSERT_NE(j.pixels, nullptr) << c.seed;
+        EXPECT_EQ(j.width * 10000 + j.height * 10 + j.channels,
+                  c.width * 10000 + c.height * 10 + 3);
+        for (int k = 0; k < 3; ++k) { // top-left red, bottom-right blue
+            EXPECT_NEAR(j.at(0, 1, k), k == 0 ? 255 : 0, 8) << c.seed;
+            EXPECT_NEAR(j.at(c.width - 1, c.height - 2, k), k == 2 ? 255 : 0, 8) << c.seed;
+        }
+    }
+    Bytes grey; // one byte per pixel, left half 40, right half 200
+    for (int i = 0; i < 64 * 32; ++i)
+        grey.push_back(i % 64 < 32 ? 40 : 200);
+    const Jpeg g(encodeJpeg(64, 32, 1, grey), "grey.jpg");
+    ASSERT_NE(g.pixels, nullptr);
+    EXPECT_EQ(g.channels, 1);
+    EXPECT_NEAR(g.at(0, 31, 0), 40, 2);
+    EXPECT_NEAR(g.at(63, 31, 0), 200, 2);
+}
+
+TEST(JpegDecode, FailuresYieldNullAfterTheHeadersValues) {
+    const char* words = "not a picture at all";
+    for (const Bytes& junk :
+         {Bytes{}, Bytes(words, words + strlen(words)), Bytes{0xFF, 0xD8, 0xFF}})
+        EXPECT_EQ(Jpeg(junk).pixels, nullptr);
+    // Cut short inside the scan: null, but the header's values were written.
+    const Bytes whole = encodeJpeg(64, 32, 3, redOverBlue(64, 32));
+    size_t scan = 0; // past the start-of-scan header of three components
+    for (size_t i = 0; i + 1 < whole.size() && !scan; ++i)
+        scan = whole[i] == 0xFF && whole[i + 1] == 0xDA ? i + 14 : 0;
+    const Jpeg cut(Bytes(whole.begin(), whole.begin() + long(scan + whole.size()) / 2),
+                   "truncated.jpg");
+    EXPECT_EQ(cut.pixels, nullptr);
+    EXPECT_EQ(cut.width * 10000 + cut.height * 10 + cut.channels, 64 * 10000 + 320 + 3);
+    // Four channels have no texture format.
+    const Jpeg four(encodeJpeg(8, 8, 4, Bytes(8 * 8 * 4, 100)));
+    EXPECT_EQ(four.pixels, nullptr);
+    EXPECT_EQ(four.channels, 4);
+}
+
+class TextureGl : public GlTest {
+  protected:
+    void SetUp() override {
+        GlTest::SetUp();
+        ASSERT_EQ(chdir(TUHKALA_BINARY_DIR), 0); // relative names from the build folder
+        scratchDir("texture");
+        platform::setMessageBoxesEnabled(false);
+    }
+    // The show never frees a Texture's copy of its name; the tests do.
+    struct Owned : Texture {
+        ~Owned() { free(fileName); }
+    };
+    static GLint level(int n, GLenum name) {
+        GLint value = -1;
+        glGetTexLevelParameteriv(GL_TEXTURE_2D, n, name, &value);
+        return value;
+    }
+    // Level 0 of the bound texture, rows packed tightly.
+    static Bytes texels(GLenum format, size_t size) {
+        Bytes out(size, 0xCC);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glGetTexImage(GL_TEXTURE_2D, 0, format, GL_UNSIGNED_BYTE, out.data());
+        return out;
+    }
+    static Bytes flatJpeg(int width, int height, int components) {
+        return encodeJpeg(width, height, components,
+                          Bytes(size_t(width * height * components), 90));
+    }
+};
+
+TEST_F(TextureGl, PathsPickTheReaderAndUploadAMipmappedTexture) {
+    ASSERT_TRUE(writeFile("test-scratch/texture/pic.jpg", flatJpeg(16, 8, 3)));
+    Owned texture;
+    EXPECT_EQ(texture.load("TEST-SCRATCH\\TEXTURE\\PIC.JPG"), 0);
+    EXPECT_STREQ(texture.fileName, "test-scratch\\texture\\pic.jpg");
+    ASSERT_NE(texture.textureId, 0u);
+    texture.bind();
+    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
+    EXPECT_EQ(static_cast<GLuint>(glInt(GL_TEXTURE_BINDING_2D)), texture.textureId);
+    EXPECT_EQ(level(0, GL_TEXTURE_WIDTH) * 100 + level(1, GL_TEXTURE_WIDTH), 1608);
+    GLint filters[2];
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &filters[0]);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &filters[1]);
+    EXPECT_EQ(filters[0], GL_LINEAR_MIPMAP_NEAREST);
+    EXPECT_EQ(filters[1], GL_LINEAR);
+    EXPECT_EQ(texture.width + texture.height, 0); // the JPEG path does not record the size
+
+    // Other endings load nothing; a missing BMP reports 1.
+    for (const char* name : {"pic.jpeg", "pic.png", "pic"}) {
+        ASSERT_TRUE(writeFile(std::string("test-scratch/texture/") + name, flatJpeg(8, 8, 3)));
+        Owned other;
+        EXPECT_EQ(other.load((std::string("test-scratch/texture/") + name).c_str()), 0);
+        EXPECT_EQ(other.textureId, 0u) << name;
+    }
+    Owned missing;
+    EXPECT_EQ(missing.loadBmp("test-scratch/texture/missing.bmp"), 1);
+
+    // A JPEG named x.bmp.jpg: the BMP path runs first and refuses it (its
+    // message shows), then the JPEG path makes the texture.
+    ASSERT_TRUE(writeFile("test-scratch/texture/x.bmp.jpg", flatJpeg(8, 8, 3)));
+    Owned both;
+    testing::internal::CaptureStderr();
+    both.load("test-scratch/texture/x.bmp.jpg");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: Unknown DIB file format.\n");
+    EXPECT_NE(both.textureId, 0u);
+}
+
+TEST_F(TextureGl, UploadReadsBackExactlyAndRestoresTheAlignment) {
+    // Width 2: 6-byte rows, not a multiple of 4. The first texel row is the
+    // picture's bottom row: (x, 0, 7), then (x, 1, 7).
+    ASSERT_TRUE(writeFile("test-scratch/texture/odd.bmp", gradientBmp(2, 2)));
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 8);
+    Owned texture;
+    texture.load("test-scratch/texture/odd.bmp");
+    EXPECT_EQ(texture.width * 10 + texture.height, 22); // the BMP path records the size
+    EXPECT_EQ(glInt(GL_UNPACK_ALIGNMENT), 8);
+    ASSERT_NE(texture.textureId, 0u);
+    glBindTexture(GL_TEXTURE_2D, texture.textureId);
+    EXPECT_EQ(texels(GL_RGB, 12), (Bytes{0, 0, 7, 1, 0, 7, 0, 1, 7, 1, 1, 7}));
+    // A grey JPEG uploads as luminance, one byte per texel.
+    ASSERT_TRUE(writeFile("test-scratch/texture/grey.jpg", flatJpeg(2, 4, 1)));
+    Owned grey;
+    grey.load("test-scratch/texture/grey.jpg");
+    glBindTexture(GL_TEXTURE_2D, grey.textureId);
+    for (unsigned char value : texels(GL_LUMINANCE, 8))
+        EXPECT_NEAR(value, 90, 2);
+    EXPECT_GT(level(0, GL_TEXTURE_LUMINANCE_SIZE), 0);
+    EXPECT_EQ(level(0, GL_TEXTURE_RED_SIZE), 0);
+    // Nothing to upload makes no texture.
+    Owned empty;
+    const unsigned char pixel[3] = {1, 2, 3};
+    uploadTexturePixels(&empty, 3, 1, 0, pixel);
+    uploadTexturePixels(&empty, 3, 0, 1, pixel);
+    EXPECT_EQ(empty.textureId, 0u);
+}
+
+TEST_F(TextureGl, ModelLoadsTheTexturesOfTexturedMaterialsOnly) {
+    ASSERT_TRUE(writeFile("test-scratch/texture/wood.bmp", gradientBmp(8, 4)));
+    const Bytes file = file3ds({
+        material("Plain"),
+        material("Wood", {chunk(0xA200, {chunk(0xA300, {str("TEST-SCRATCH/TEXTURE/WOOD.BMP")})})}),
+        material("NoName", {chunk(0xA200, {})}),
+    });
+    ModelPtr model = loadModelBytes(file);
+    ASSERT_EQ(model->materialCount, 3);
+    model->loadTextures();
+    EXPECT_EQ(model->materials[0]->texture.textureId, 0u);
+    EXPECT_EQ(model->materials[0]->texture.fileName, nullptr);
+    EXPECT_NE(model->materials[1]->texture.textureId, 0u);
+    EXPECT_STREQ(model->materials[1]->texture.fileName, "test-scratch/texture/wood.bmp");
+    EXPECT_EQ(model->materials[2]->texture.textureId, 0u); // an empty name loads nothing
+    EXPECT_STREQ(model->materials[2]->texture.fileName, "");
 }
