@@ -1,6 +1,6 @@
-// The generator's Impulse Tracker writer and instrument synthesiser: small
-// modules written in memory and read back through libopenmpt, the writer's
-// refusals, and the properties every synthesised sample must have.
+// The generator's Impulse Tracker writer: small modules written in memory and
+// read back through libopenmpt cell for cell and sample for sample, and the
+// writer's refusals.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "media/it_writer.h"
-#include "media/synth.h"
 #include "platform/offline_module.h"
 
 using platform::OfflineModule;
@@ -103,44 +102,4 @@ TEST(ItWriter, RefusesWhatTheFormatCannotHold) {
         faults[i](m);
         EXPECT_TRUE(writeIt(m).empty()) << "fault " << i;
     }
-}
-
-TEST(Synth, PitchesRatesAndPcmRounding) {
-    EXPECT_NEAR(synth::noteHz(69), 440.0, 1e-9);
-    EXPECT_NEAR(synth::noteHz(60), 261.6256, 1e-4);
-    EXPECT_EQ(synth::c5SpeedFor(60), 44100u);
-    EXPECT_EQ(synth::c5SpeedFor(72), 22050u);
-    // 0.5 * 0.5 * 32767 = 8191.75; -16383.5 rounds away from zero; the end is
-    // forced silent.
-    EXPECT_EQ(synth::toPcm16({0.0f, 0.5f, -1.0f, 0.25f, 0.1f}, 0.5),
-              std::vector<int16_t>({0, 8192, -16384, 4096, 0}));
-}
-
-TEST(Synth, EveryVoiceStartsAndEndsSilentlyWithoutClicks) {
-    using Voice = std::vector<float> (*)();
-    for (Voice voice : {synth::kick, synth::snare, synth::closedHat, synth::openHat, synth::crash,
-                        synth::bass, synth::pad, synth::lead, synth::stab, synth::pluck}) {
-        const std::vector<int16_t> pcm = synth::toPcm16(voice(), 0.9);
-        ASSERT_GT(pcm.size(), 2000u);
-        int peak = 0;
-        for (int16_t v : pcm)
-            peak = std::max(peak, std::abs(int(v)));
-        EXPECT_NEAR(peak, 0.9 * 32767, 2);
-        // Ramps at both ends: the first and last samples stay small, so
-        // neither the start nor the end of a note jumps.
-        EXPECT_EQ(pcm.front(), 0);
-        EXPECT_EQ(pcm.back(), 0);
-        for (int i = 0; i < 8; ++i) {
-            EXPECT_LT(std::abs(int(pcm[i])), 8000) << i;
-            EXPECT_LT(std::abs(int(pcm[pcm.size() - 1 - i])), 800) << i;
-        }
-    }
-}
-
-TEST(Synth, DeterministicAndInTune) {
-    EXPECT_TRUE(synth::snare() == synth::snare());
-    EXPECT_TRUE(synth::crash() == synth::crash());
-    // The pluck is synthesised at its base note (C-6, 523.25 Hz), counted over
-    // 0.2..0.6 s, once the bright attack has faded.
-    EXPECT_NEAR(risingZeroCrossings(synth::pluck(), 8820, 26460), 523.25 * 0.4, 3);
 }

@@ -129,6 +129,9 @@ TEST(MusicPosition, CustomSourceIsAskedAfreshEachTime) {
 TEST(MusicPlayer, SetPositionOnAPlayingModule) {
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     ASSERT_EQ(musicInit(), 0);
+    // Loaded, the module stays at its start until it is told to play.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(musicOrder() * 100 + musicRow(), 0);
     musicPlay();
     // Waits (up to 5 s on a busy machine) until the position is seen to move.
     auto reaches = [](int order, int row) {
