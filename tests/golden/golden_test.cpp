@@ -21,6 +21,7 @@
 #include <fstream>
 
 #include "tests/support/kit.h"
+#include "tools/capture_encode.h"
 
 using namespace kit;
 
@@ -62,7 +63,8 @@ TEST(ReferenceFrames, EveryInstantOfTheShowMatches) {
         const Difference d = compare(got, want, THRESHOLD);
         if (d.pixelsOver > PIXELS_OVER || d.mean > MEAN_LIMIT) {
             const std::string diff = out + "/diff-" + std::to_string(ms) + ".png";
-            writeFile(diff, encodePng(differencePicture(got, want)));
+            const Picture picture = differencePicture(got, want);
+            writeFile(diff, encodePng(picture.rgb.data(), picture.width, picture.height));
             char figures[160];
             std::snprintf(figures, sizeof figures,
                           "%d ms: %d pixels differ by more than %d (at most %d), mean "

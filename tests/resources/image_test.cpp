@@ -199,23 +199,6 @@ TEST(DibDecode, RejectionsAndTheirMessages) {
     }
 }
 
-TEST(DibDecode, ColorCount) {
-    const std::pair<Bytes, int> cases[] = {
-        {coreHeader(1, 1, 1), 2},
-        {coreHeader(1, 1, 4), 16},
-        {coreHeader(1, 1, 8), 256},
-        {coreHeader(1, 1, 24), 0},
-        {infoHeader(1, 1, 8), 256},
-        {infoHeader(1, 1, 8, 0, 12), 12},
-        {infoHeader(1, 1, 24, 0, 256), 256},
-        {infoHeader(1, 1, 16), 0},
-        {infoHeader(1, 1, 4, 0, 0x10003), 3}, // colours used taken as 16 bits
-    };
-    for (size_t i = 0; i < std::size(cases); i++) {
-        EXPECT_EQ(dibColorCount(cases[i].first.data()), cases[i].second) << "case " << i;
-    }
-}
-
 TEST(DibLoad, FilesAndMessages) {
     platform::setMessageBoxesEnabled(false);
     std::string dir = scratchDir("dib");

@@ -1,6 +1,6 @@
 // The 3D Studio reader on small files built by the chunk writer (what
 // well-formed files load into, what damaged ones keep, and that every one
-// stays within the model contract), then vector math and vertex normals.
+// stays within the model contract), then vertex normals.
 //
 // Test thread; no GL. Lengths in bytes.
 #include <gtest/gtest.h>
@@ -235,22 +235,6 @@ std::string text(const Vec3& v) {
 }
 
 } // namespace
-
-TEST(VectorMath, CrossLengthNormalizeAdd) {
-    Vec3 r;
-    r.cross(Vec3(2, 3, 4), Vec3(5, 6, 7));
-    EXPECT_EQ(text(r), "-3 6 -3");
-    EXPECT_EQ(Vec3(3, 2, 4).length(), std::sqrt(29.0));
-    Vec3 n(3, -4, 12);
-    n.normalize();
-    EXPECT_EQ(text(n), "0.230769 -0.307692 0.923077");
-    Vec3 zero; // stays zero instead of turning into NaN
-    zero.normalize();
-    EXPECT_EQ(text(zero), "0 0 0");
-    Vec3 sum(1, 2, 3);
-    const Vec3 result = (sum += Vec3(0.5f, -2, 1));
-    EXPECT_EQ(text(sum) + " " + text(result), "1.5 0 4 1.5 0 4");
-}
 
 TEST(Normals, UnitAverageOfTheFaceNormalsAroundAVertex) {
     const std::string r = "0.707107";

@@ -42,18 +42,6 @@ uint32_t big32(const unsigned char* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
 
-void putChunk(Bytes* out, const char* type, const Bytes& data) {
-    const uint32_t length = static_cast<uint32_t>(data.size());
-    Bytes chunk = {uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8),
-                   uint8_t(length)};
-    chunk.insert(chunk.end(), type, type + 4);
-    chunk.insert(chunk.end(), data.begin(), data.end());
-    const uint32_t crc = crc32(0L, chunk.data() + 4, static_cast<uInt>(chunk.size() - 4));
-    chunk.insert(chunk.end(),
-                 {uint8_t(crc >> 24), uint8_t(crc >> 16), uint8_t(crc >> 8), uint8_t(crc)});
-    out->insert(out->end(), chunk.begin(), chunk.end());
-}
-
 } // namespace
 
 std::string scratchDir(const std::string& name) {
@@ -171,29 +159,6 @@ Picture readPng(const std::string& path) {
     if (!pic.problem.empty())
         pic.problem = path + ": " + pic.problem;
     return pic;
-}
-
-Bytes encodePng(const Picture& picture) {
-    const size_t rowBytes = static_cast<size_t>(picture.width) * 3;
-    Bytes raw;
-    for (int y = 0; y < picture.height; ++y) {
-        raw.push_back(0);
-        raw.insert(raw.end(), picture.rgb.begin() + long(rowBytes * y),
-                   picture.rgb.begin() + long(rowBytes * (y + 1)));
-    }
-    uLongf size = compressBound(static_cast<uLong>(raw.size()));
-    Bytes packed(size);
-    compress(packed.data(), &size, raw.data(), static_cast<uLong>(raw.size()));
-    packed.resize(size);
-    const uint32_t w = static_cast<uint32_t>(picture.width),
-                   h = static_cast<uint32_t>(picture.height);
-    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    putChunk(&png, "IHDR",
-             {uint8_t(w >> 24), uint8_t(w >> 16), uint8_t(w >> 8), uint8_t(w), uint8_t(h >> 24),
-              uint8_t(h >> 16), uint8_t(h >> 8), uint8_t(h), 8, 2, 0, 0, 0});
-    putChunk(&png, "IDAT", packed);
-    putChunk(&png, "IEND", {});
-    return png;
 }
 
 Picture grabFrame() {

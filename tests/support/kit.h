@@ -55,7 +55,6 @@ struct Picture {
 // CRC, the header and all five row filters are checked.
 Picture decodePng(const Bytes& file);
 Picture readPng(const std::string& path);
-Bytes encodePng(const Picture& picture);
 // The current GL colour buffer (off-screen surface).
 Picture grabFrame();
 
