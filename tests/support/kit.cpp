@@ -80,11 +80,6 @@ int distance(Rgb a, Rgb b) {
     return std::max({std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b)});
 }
 
-Rgb mix(Rgb a, Rgb b, double alpha) {
-    auto channel = [alpha](int x, int y) { return int(alpha * x + (1.0 - alpha) * y + 0.5); };
-    return {channel(a.r, b.r), channel(a.g, b.g), channel(a.b, b.b)};
-}
-
 Rgb Picture::at(int x, int y) const {
     const size_t i = (static_cast<size_t>(y) * width + x) * 3;
     return {rgb[i], rgb[i + 1], rgb[i + 2]};

@@ -41,8 +41,6 @@ inline bool operator==(Rgb a, Rgb b) {
 }
 // The largest difference of the three channels.
 int distance(Rgb a, Rgb b);
-// alpha * a + (1 - alpha) * b, as an 8-bit frame holds it.
-Rgb mix(Rgb a, Rgb b, double alpha);
 
 struct Picture {
     int width = 0, height = 0;
