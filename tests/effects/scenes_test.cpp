@@ -95,6 +95,16 @@ TEST_F(Scenes, FirstFramesPutBackTheirLightAfterTokaTurnedItGreen) {
     }
 }
 
+TEST_F(Scenes, TokaCopiesBeforeAnyRowZeroStartFromNothingToo) {
+    runEffectSetups();
+    frameAt(tokaRender, 16, 4, 2000.0f); // the white fade is gone after this frame
+    // Without time passing, order 15's copies before any row 0 look as they
+    // do once row 0 has zeroed them.
+    const Picture first = frameAt(tokaRender, 15, 4, 0.0f);
+    frameAt(tokaRender, 15, 0, 0.0f);
+    EXPECT_EQ(compare(frameAt(tokaRender, 15, 4, 0.0f), first, 0).pixelsOver, 0);
+}
+
 TEST_F(Scenes, JokuFlashesOnlyOnAChangeOntoAnEvenRow) {
     jokuSetup();
     auto red = [](int order, int row, float frameTime) {
