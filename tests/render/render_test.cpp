@@ -305,6 +305,10 @@ TEST_F(ModelDraw, UntexturedPathIsOpaqueWhiteAndLeavesLightingOnBlendingOff) {
     EXPECT_EQ(centreAfter([&] { t.model.drawUntextured(); }, 0.5f), (Rgb{255, 255, 255}));
     EXPECT_TRUE(glIsEnabled(GL_LIGHTING));
     EXPECT_FALSE(glIsEnabled(GL_BLEND));
+    // White, untinted and opaque: under a half light, mid grey.
+    const GLfloat half[] = {0.5f, 0.5f, 0.5f, 1.0f};
+    glLightfv(GL_LIGHT1, GL_DIFFUSE, half);
+    EXPECT_LE(distance(centreAfter([&] { t.model.drawUntextured(); }), {128, 128, 128}), 1);
     GLfloat colour[4] = {};
     glGetFloatv(GL_CURRENT_COLOR, colour);
     EXPECT_EQ(colour[3], 1.0f);
