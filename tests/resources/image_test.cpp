@@ -176,6 +176,8 @@ TEST(DibDecode, RejectionsAndTheirMessages) {
         {Bytes{'h', 'e', 'l', 'l', 'o'}, "text", unknown},
         {Bytes(pastEnd.begin(), pastEnd.begin() + 30), "header cut short", unknown},
         {bmpFile(infoHeader(4, 4, 24), Bytes(20, 0)), "bits cut short", conversion},
+        // Rows of 64 pixels take 192 bytes: the second row is 2 bytes short.
+        {bmpFile(infoHeader(64, 2, 24), Bytes(382, 0)), "last row cut short", conversion},
         {bmpFile(infoHeader(0, 1, 24), px), "width 0", conversion},
         {bmpFile(infoHeader(-3, 1, 24), px), "negative width", conversion},
         {bmpFile(infoHeader(1, 0, 24), px), "height 0", conversion},
