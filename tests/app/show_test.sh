@@ -17,6 +17,13 @@ WORK="$(mktemp -d)" XVFB_PID="" WM_PID="" SHOW_PID=""
 cleanup() {
     for pid in $SHOW_PID $WM_PID $XVFB_PID; do
         kill "$pid" 2>/dev/null
+        # A show stuck in its GL teardown does not end on request: after 2 s
+        # it is killed, so a failure never turns into a hang.
+        for _ in $(seq 20); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -9 "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
     done
     rm -rf "$WORK"
