@@ -151,8 +151,9 @@ TEST_F(CaptureRun, VideoHoldsH264AndAacOfTheRangesLengthAndIsBitExact) {
 
 TEST_F(CaptureRun, ErrorsAreOneLineNonZeroAndWriteNothing) {
     // An empty data folder; a copy of the media where a texture map named
-    // inside a mesh is a folder; a file where a folder should be; a PATH
-    // without ffmpeg (the line says how to install it).
+    // inside a mesh is a folder; a file where a folder should be (named
+    // without the trailing slash); a PATH without ffmpeg (the line says how to
+    // install it). Ranges are short, so a capture that wrongly goes on ends soon.
     fs::create_directories(path("empty"));
     fs::create_directories(path("partial/tavara/pallo.jpg"));
     for (const auto& entry : fs::directory_iterator(TUHKALA_BINARY_DIR "/tavara")) {
@@ -167,13 +168,13 @@ TEST_F(CaptureRun, ErrorsAreOneLineNonZeroAndWriteNothing) {
         std::string args, says, env = "";
     } cases[] = {
         {2, "--fps 0 -o x/", "1 to 1000"},
-        {1, "--data " + path("empty") + " -o " + path("out/"),
+        {1, "--data " + path("empty") + " --to 100 -o " + path("out/"),
          "no tavara/ folder in " + path("empty")},
-        {1, "--data " + path("partial") + " -o " + path("out/"),
+        {1, "--data " + path("partial") + " --to 100 -o " + path("out/"),
          "missing media file tavara/pallo.jpg in " + path("partial")},
         {1, DATA + "--to 100 -o " + path("file/clip.mp4"), "cannot write " + path("file/clip.mp4")},
         {1, DATA + "--to 100 -o " + path("file/frames/"),
-         "cannot create the folder " + path("file/frames")},
+         "cannot create the folder " + path("file/frames") + ": "},
         {1, DATA + "--to 100 -o " + path("clip.mp4"), "sudo apt-get install ffmpeg",
          "PATH=" + quote(path("no-programs"))},
         {1, DATA + "--from 101 --to 150 --fps 10 -o " + path("out/"), "holds no frame"},
