@@ -195,7 +195,9 @@ function showCard(label) {
     page.play.textContent = label;
     page.play.disabled = false;
     page.card.hidden = false;
-    page.play.focus();
+    // Not after a show: the key that ended it must not press the button too.
+    if (label === 'Play')
+        page.play.focus();
 }
 
 async function play() {

@@ -16,7 +16,7 @@ and drives Chromium through its DevTools protocol over a pipe:
    the audio clock must run, the heard order and row must advance and follow
    the show's clock as the offline render has them (lagging by no more than
    the output's latency), and a key press must end the show and bring back
-   the card with "Play again".
+   the card with "Play again", which starts the show anew.
 
 Prints the worst difference per scene and the frame times, and ends with one
 line "N passed, N failed". Exit status 0 only when every check passed.
@@ -351,7 +351,7 @@ def normal_mode(browser, base, results, offline):
     first = state
     seen = {(state["order"], state["row"])}
     samples = []
-    deadline = time.monotonic() + 4.0
+    deadline = time.monotonic() + 5.0
     while time.monotonic() < deadline:
         state = browser.evaluate("tuhkalaPage.state()")
         seen.add((state["order"], state["row"]))
@@ -363,15 +363,16 @@ def normal_mode(browser, base, results, offline):
     )
     results.check(
         len(seen) >= 8 and max(seen) > min(seen),
-        f"normal mode: the heard order and row advance ({len(seen)} positions in 4 s, "
+        f"normal mode: the heard order and row advance ({len(seen)} positions in 5 s, "
         f"from order {min(seen)[0]} row {min(seen)[1]} to order {max(seen)[0]} row {max(seen)[1]})",
     )
     if offline:
         # Heard is behind rendered by the output's latency; a position that
-        # ran ahead of what is heard, or far behind, fails.
-        low, high, share = music_lag(offline, [s for s in samples if s[0] < SYNC_MS])
+        # ran ahead of what is heard, or far behind, fails. The first second
+        # is left out: a page still busy starting may read a position late.
+        low, high, share = music_lag(offline, [s for s in samples if 1000 <= s[0] < SYNC_MS])
         results.check(
-            low is not None and high >= 0 and low <= 200 and share >= 0.9,
+            low is not None and high >= 0 and low <= 200 and share >= 0.85,
             f"normal mode: the heard position follows the show's clock, {low} to {high} ms behind "
             f"the offline render in {100 * share:.0f} % of {len(samples)} samples",
         )
@@ -383,6 +384,14 @@ def normal_mode(browser, base, results, offline):
         "the show to end after a key",
     )
     results.check(state["button"] == "Play again", f"normal mode: a key ends the show and the page offers '{state['button']}'")
+    # Again from the start, in a fresh instance of the program.
+    browser.evaluate("document.getElementById('play').click()", gesture=True)
+    state = browser.wait_for(
+        "(() => { const s = tuhkalaPage.state(); return s.running && !s.cardShown && s.showMs > 0 ? s : null; })()",
+        30,
+        "the show to start again",
+    )
+    results.check(state["showMs"] < 10000, f"normal mode: Play again starts the show anew (at {state['showMs']} ms)")
 
 
 def free_port():
