@@ -25,6 +25,7 @@
 #include "platform/offline_module.h"
 #include "platform/offscreen.h"
 #include "platform/platform.h"
+#include "platform/web/page.h"
 #include "tools/capture_options.h"
 
 namespace {
@@ -45,6 +46,7 @@ EM_JS(void, pageShowEnded, (), {
 
 void endShow() {
     platform::modulePlayerClose();
+    platform::closePageWindow();
     pageShowEnded();
 }
 

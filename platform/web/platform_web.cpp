@@ -20,6 +20,7 @@
 #include "gl11/gl11.h"
 #include "platform/offscreen.h"
 #include "platform/platform.h"
+#include "platform/web/page.h"
 
 namespace platform {
 namespace {
@@ -188,6 +189,17 @@ bool createWindowContext() {
     }
     setBackend(&windowBackend);
     return true;
+}
+
+void closePageWindow() {
+    if (keyboardWatched) {
+        emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_FALSE, nullptr);
+        emscripten_set_keyup_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_FALSE, nullptr);
+        keyboardWatched = false;
+    }
+    webReleaseContext();
+    if (currentBackend() == &windowBackend)
+        setBackend(nullptr);
 }
 
 void windowClientSize(int* width, int* height) {
