@@ -11,6 +11,7 @@
 #include <GL/glu.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -102,15 +103,20 @@ void showStart(const Api& gl) {
     gl.clear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }
 
-// A picture of w x h samples of n components with a row padding to `align`.
+// A picture of w x h samples of n components with a row padding to `align`:
+// red grows to the right, green downward (so that every mipmap level differs
+// from its neighbours), blue is noise.
 std::vector<unsigned char> pattern(int w, int h, int n, int align) {
     const int stride = (w * n + align - 1) / align * align;
     std::vector<unsigned char> p(static_cast<size_t>(stride) * h, 0);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const int rgb[3] = {255 * x / std::max(1, w - 1), 255 * y / std::max(1, h - 1),
+                                (x * 37 + y * 91 + (x ^ y) * 13) & 0xFF};
             for (int c = 0; c < n; ++c)
-                p[y * stride + x * n + c] =
-                    static_cast<unsigned char>((x * 37 + y * 91 + c * 53 + (x ^ y) * 13) & 0xFF);
+                p[y * stride + x * n + c] = static_cast<unsigned char>(n == 1 ? rgb[2] : rgb[c]);
+        }
+    }
     return p;
 }
 
@@ -128,8 +134,10 @@ GLuint texture(const Api& gl, int w, int h, GLenum format, int align) {
     return id;
 }
 
-// A screen quad as the overlays draw it, in a 0..1 square with y down.
-void overlay(const Api& gl, float x0, float y0, float x1, float y1, float alpha, bool additive) {
+// A screen quad as the overlays draw it, in a 0..1 square with y down; the
+// texture repeated `repeat` times across it.
+void overlay(const Api& gl, float x0, float y0, float x1, float y1, float alpha, bool additive,
+             float repeat = 1.0f) {
     gl.pushAttrib(0xFFFFF);
     gl.disable(GL_LIGHTING);
     gl.disable(GL_DEPTH_TEST);
@@ -146,7 +154,7 @@ void overlay(const Api& gl, float x0, float y0, float x1, float y1, float alpha,
     const float corners[4][4] = {{0, 0, x0, y0}, {0, 1, x0, y1}, {1, 1, x1, y1}, {1, 0, x1, y0}};
     for (const auto& c : corners) {
         gl.color4f(0.9f, 0.8f, 1.0f, alpha);
-        gl.texCoord2f(c[0], c[1]);
+        gl.texCoord2f(c[0] * repeat, c[1] * repeat);
         gl.vertex2f(c[2], c[3]);
     }
     gl.end();
@@ -157,9 +165,10 @@ void overlay(const Api& gl, float x0, float y0, float x1, float y1, float alpha,
     gl.popAttrib();
 }
 
-// A lit, smooth-normalled band of triangles around the y axis (a lampshade),
-// under the show's positional light 1 and a camera from gluLookAt.
-void litBand(const Api& gl, float angle) {
+// A lit sphere with smooth normals under the show's positional light 1 and a
+// camera from gluLookAt, turned about a slanted axis so that every element
+// of the normal matrix counts.
+void litSphere(const Api& gl, float angle) {
     const GLfloat ambient[] = {0.5f, 0.05f, 0.05f, 1.0f};
     const GLfloat diffuse[] = {1.0f, 1.0f, 0.85f, 1.0f};
     const GLfloat position[] = {0.0f, 1.0f, -1.0f, 1.0f};
@@ -173,19 +182,22 @@ void litBand(const Api& gl, float angle) {
     gl.loadIdentity();
     gl.lookAt(std::sin(angle) * 6.0, 1.5, std::cos(angle) * 6.0, 0, 0.3, 0, 0, 1, 0);
     gl.rotatef(-90.0f, 1, 0, 0);
-    gl.rotatef(angle * 40.0f, 0.3f, 0.2f, 1.0f);
+    gl.rotatef(angle * 70.0f, 1.0f, 0.5f, 0.3f);
     gl.begin(GL_TRIANGLES);
-    const int SEGMENTS = 24;
-    for (int i = 0; i < SEGMENTS; ++i) {
-        const float a0 = 6.2831853f * i / SEGMENTS, a1 = 6.2831853f * (i + 1) / SEGMENTS;
-        const float quad[6][3] = {{a0, 0, -1}, {a1, 0, -1}, {a1, 1, 1},
-                                  {a0, 0, -1}, {a1, 1, 1},  {a0, 1, 1}};
-        for (const auto& q : quad) {
-            const float r = q[1] > 0 ? 1.2f : 2.0f;
-            gl.normal3f(std::cos(q[0]), std::sin(q[0]), 0.4f);
-            gl.color4f(1, 1, 1, 0.5f); // ignored while lit: the material's alpha is used
-            gl.texCoord2f(q[0] / 6.2831853f * 2.0f, q[1]);
-            gl.vertex3f(std::cos(q[0]) * r, std::sin(q[0]) * r, q[2]);
+    const int RINGS = 12, SEGMENTS = 24;
+    auto corner = [&](int ring, int segment) {
+        const float a = 3.1415927f * ring / RINGS, b = 6.2831853f * segment / SEGMENTS;
+        const float n[3] = {std::sin(a) * std::cos(b), std::sin(a) * std::sin(b), std::cos(a)};
+        gl.normal3f(n[0], n[1], n[2]);
+        gl.color4f(1, 1, 1, 0.5f); // ignored while lit: the material's alpha is used
+        gl.texCoord2f(2.0f * segment / SEGMENTS, 1.0f * ring / RINGS);
+        gl.vertex3f(2.2f * n[0], 2.2f * n[1], 2.2f * n[2]);
+    };
+    for (int ring = 0; ring < RINGS; ++ring) {
+        for (int segment = 0; segment < SEGMENTS; ++segment) {
+            const int quad[6][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 0}, {1, 1}, {0, 1}};
+            for (const auto& q : quad)
+                corner(ring + q[0], segment + q[1]);
         }
     }
     gl.end();
@@ -217,19 +229,19 @@ const Scene SCENES[] = {
          gl.vertex3f(0, 1, -3);
          gl.end();
      }},
-    {"lit untextured band, two views",
+    {"lit untextured sphere, two views",
      [](const Api& gl) {
-         litBand(gl, 0.3f);
+         litSphere(gl, 0.3f);
          gl.clear(GL_DEPTH_BUFFER_BIT);
          gl.viewport(0, 0, WIDTH / 2, HEIGHT / 2);
-         litBand(gl, 2.1f);
+         litSphere(gl, 2.1f);
      }},
-    {"lit textured band (mipmapped RGB), flat shading",
+    {"lit textured sphere (mipmapped RGB), flat shading",
      [](const Api& gl) {
          texture(gl, 64, 64, GL_RGB, 4);
          gl.enable(GL_TEXTURE_2D);
          gl.shadeModel(GL_FLAT);
-         litBand(gl, 1.0f);
+         litSphere(gl, 1.0f);
      }},
     {"overlays: alpha and additive, magnified and minified, texture 0 untextured",
      [](const Api& gl) {
@@ -246,11 +258,15 @@ const Scene SCENES[] = {
      }},
     {"rescaled sides that are not powers of two, luminance with padded rows",
      [](const Api& gl) {
+         // Repeated many times across a small quad, a texture shows its
+         // smallest levels, made from rows and columns of one texel.
          texture(gl, 48, 40, GL_RGB, 4);
          gl.enable(GL_TEXTURE_2D);
-         overlay(gl, 0.0f, 0.0f, 0.5f, 1.0f, 1.0f, false);
+         overlay(gl, 0.0f, 0.0f, 0.5f, 0.8f, 1.0f, false);
+         overlay(gl, 0.0f, 0.8f, 0.25f, 1.0f, 1.0f, false, 40.0f);
          texture(gl, 6, 20, GL_LUMINANCE, 4);
-         overlay(gl, 0.5f, 0.0f, 1.0f, 0.6f, 1.0f, false);
+         overlay(gl, 0.5f, 0.0f, 1.0f, 0.5f, 1.0f, false);
+         overlay(gl, 0.25f, 0.8f, 0.5f, 1.0f, 1.0f, false, 40.0f);
          texture(gl, 3, 3, GL_RGB, 1);
          overlay(gl, 0.5f, 0.6f, 0.7f, 1.0f, 1.0f, false);
      }},
