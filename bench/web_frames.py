@@ -2,7 +2,7 @@
 """Frame times of the browser version, per scene, in headless Chromium.
 
 Runs the built page (./web.sh --build-only first) in its test mode at 640x480
-and 60 passes a second of show time, through the whole show, and times a
+and 30 passes a second of show time, through the whole show, and times a
 window of WINDOW_MS in the middle of each scene with every pass waiting until
 its frame is drawn, so that a time is the whole frame's: the show's own code
 in wasm, the GL layer, and the browser's WebGL (SwiftShader on the CPU here,
@@ -22,7 +22,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "web"))
 import browser_test  # noqa: E402  (the browser and server helpers)
 
-FPS = 60
+FPS = 30
 WINDOW_MS = 2000
 CHUNK = 30  # passes per call outside the measured windows
 

@@ -47,33 +47,38 @@ apt_private() {
         -o APT::Sandbox::User=root "$@"
 }
 
-# Unpacks the current source of PACKAGE into SRC_DIR (once per version) and
-# prints its folder.
+# Unpacks the newest source of PACKAGE in the archives into
+# SRC_DIR/PACKAGE-VERSION/source (once per version) and prints that folder.
 fetch_source() {
-    local package="$1"
-    local version
-    version="$(apt_private apt-cache showsrc "$package" 2>/dev/null | sed -n 's/^Version: //p' | sort -V | tail -n1)"
+    local package="$1" version folder unpacked
+    version="$(apt_private apt-cache showsrc "$package" 2>/dev/null | sed -n 's/^Version: //p' |
+        sort -V | tail -n1)" || true
     if [ -z "$version" ]; then
         echo "web/deps: no source package $package in the apt sources" >&2
         return 1
     fi
-    local upstream="${version#*:}"
-    upstream="${upstream%-*}"
-    local folder
-    folder="$(find "$SRC_DIR" -maxdepth 1 -type d -name "${package}-${upstream%%+*}*" | head -n1)"
-    if [ -z "$folder" ] || [ ! -f "$folder/.unpacked-$version" ]; then
+    # No colon of an epoch in a path: make reads it as a rule.
+    folder="$SRC_DIR/$package-${version//:/_}"
+    if [ ! -f "$folder/.unpacked" ]; then
         log "fetching the source of $package $version" >&2
-        mkdir -p "$SRC_DIR"
-        (cd "$SRC_DIR" && rm -rf "${package}-"* "${package}_"* &&
-            apt_private apt-get source "$package=$version" >&2)
-        folder="$(find "$SRC_DIR" -maxdepth 1 -type d -name "${package}-*" | head -n1)"
-        touch "$folder/.unpacked-$version"
+        rm -rf "$folder"
+        mkdir -p "$folder/download"
+        (cd "$folder/download" && apt_private apt-get source "$package=$version") >&2 || return 1
+        unpacked="$(find "$folder/download" -mindepth 1 -maxdepth 1 -type d | head -n1)"
+        if [ -z "$unpacked" ]; then
+            echo "web/deps: apt-get source unpacked nothing for $package" >&2
+            return 1
+        fi
+        mv "$unpacked" "$folder/source"
+        rm -rf "$folder/download"
+        touch "$folder/.unpacked"
     fi
-    echo "$folder"
+    echo "$folder/source"
 }
 
 build_libopenmpt() {
-    local src="$1" stamp="$PREFIX/.libopenmpt-$(basename "$1")"
+    local src="$1" stamp
+    stamp="$PREFIX/.built-$(basename "$(dirname "$1")")"
     [ -f "$stamp" ] && return 0
     log "building libopenmpt with emscripten ($JOBS jobs)"
     local build="$DEPS_DIR/build-libopenmpt"
@@ -94,7 +99,8 @@ build_libopenmpt() {
 }
 
 build_libjpeg() {
-    local src="$1" stamp="$PREFIX/.libjpeg-turbo-$(basename "$1")"
+    local src="$1" stamp
+    stamp="$PREFIX/.built-$(basename "$(dirname "$1")")"
     [ -f "$stamp" ] && return 0
     log "building libjpeg-turbo with emscripten"
     local build="$DEPS_DIR/build-libjpeg-turbo"
