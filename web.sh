@@ -3,16 +3,20 @@
 # http://127.0.0.1:8000. Installs what is missing (Debian's emscripten among
 # it), builds the native media generator and the media in build/, builds
 # libopenmpt and libjpeg-turbo with emscripten from Debian's source packages
-# (once: they are kept in build-web/deps/), then the show.
+# (once, see WEB_DEPS_DIR below), then the show.
 #
 #   ./web.sh               build, then serve until Ctrl+C
 #   ./web.sh --build-only  build only (CI and the browser test)
 #   WEB_PORT=8080 ./web.sh another port
+#
+# The libraries are kept in WEB_DEPS_DIR (~/.cache/tuhkalademo/web-deps), so
+# that a fresh clone or an emptied build-web/ does not build them again.
 set -euo pipefail
 
 ROOT_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 WEB_DIR="${WEB_DIR:-$ROOT_DIR/build-web}"
 WEB_PORT="${WEB_PORT:-8000}"
+WEB_DEPS_DIR="${WEB_DEPS_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/tuhkalademo/web-deps}"
 serve=1
 case "${1:-}" in
     --build-only) serve=0 ;;
@@ -35,8 +39,8 @@ install_missing_packages emscripten dpkg-dev python3 || exit 1
 # does not see Debian's node modules.
 export NODE_PATH="${NODE_PATH:-/usr/share/nodejs}"
 started=$SECONDS
-"$ROOT_DIR/web/deps.sh" "$WEB_DIR/deps"
-emcmake cmake -S "$ROOT_DIR/web" -B "$WEB_DIR" -DTUHKALA_DEPS="$WEB_DIR/deps/prefix" \
+"$ROOT_DIR/web/deps.sh" "$WEB_DEPS_DIR"
+emcmake cmake -S "$ROOT_DIR/web" -B "$WEB_DIR" -DTUHKALA_DEPS="$WEB_DEPS_DIR/prefix" \
     -DTUHKALA_MEDIA="$BUILD_DIR" -DTUHKALA_WERROR="${TUHKALA_WERROR:-OFF}" >/dev/null
 cmake --build "$WEB_DIR" --parallel "$(nproc)"
 echo "web.sh: built the browser version in $WEB_DIR ($((SECONDS - started)) s)"

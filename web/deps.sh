@@ -4,7 +4,8 @@
 # DEPS_DIR/prefix (include/ and lib/). The sources come through apt-get with a
 # private list of source archives derived from this machine's own apt sources,
 # so nothing of the system's apt set-up changes. Everything is cached in
-# DEPS_DIR: a second run with the same source versions does nothing.
+# DEPS_DIR: a second run with the same source versions, the same emscripten
+# and this same script does nothing.
 #
 # Usage: web/deps.sh DEPS_DIR
 set -euo pipefail
@@ -21,6 +22,9 @@ export NODE_PATH="${NODE_PATH:-/usr/share/nodejs}"
 export NODE_OPTIONS="--no-experimental-fetch"
 
 log() { echo "web/deps: $*"; }
+
+# What a build depends on besides the source: this script and the compiler.
+RECIPE="$( (cat "${BASH_SOURCE[0]}"; emcc --version 2>/dev/null | head -n1) | sha1sum | cut -c1-10)"
 
 # The machine's apt sources, each turned into the matching source archive.
 write_source_lists() {
@@ -78,7 +82,7 @@ fetch_source() {
 
 build_libopenmpt() {
     local src="$1" stamp
-    stamp="$PREFIX/.built-$(basename "$(dirname "$1")")"
+    stamp="$PREFIX/.built-$(basename "$(dirname "$1")")-$RECIPE"
     [ -f "$stamp" ] && return 0
     log "building libopenmpt with emscripten ($JOBS jobs)"
     local build="$DEPS_DIR/build-libopenmpt"
@@ -100,7 +104,7 @@ build_libopenmpt() {
 
 build_libjpeg() {
     local src="$1" stamp
-    stamp="$PREFIX/.built-$(basename "$(dirname "$1")")"
+    stamp="$PREFIX/.built-$(basename "$(dirname "$1")")-$RECIPE"
     [ -f "$stamp" ] && return 0
     log "building libjpeg-turbo with emscripten"
     local build="$DEPS_DIR/build-libjpeg-turbo"
