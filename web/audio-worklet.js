@@ -1,5 +1,5 @@
 // The show's music on the browser's audio thread: libopenmpt (openmpt-worklet.js
-// and its wasm, built from worklet_player.cpp) renders the module half a
+// and its wasm, built from platform/web/worklet_player.cpp) renders the module half a
 // second ahead of the output into a ring, and reports to the page at which
 // output frame each new order and row starts, so that the page can tell which
 // one is being heard. Rendering ahead does not delay the sound (each frame is

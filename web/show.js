@@ -134,6 +134,9 @@ let audioContext = null;
 let workletLoaded = false;
 
 async function openAudio() {
+    if (!window.AudioWorkletNode)
+        throw new Error('This browser gives this page no audio worklet, which the music needs ' +
+                        '(a page must come over https, or from this computer).');
     if (!audioContext)
         audioContext = new AudioContext({sampleRate: 44100, latencyHint: 'interactive'});
     await audioContext.resume();
@@ -220,7 +223,7 @@ async function play() {
         }
     } catch (error) {
         // A sound failure ends the program with its one line printed.
-        showMessage(printed.length > 0 ? printed.join('\n') : String(error));
+        showMessage(printed.length > 0 ? printed.join('\n') : error.message || String(error));
         showCard('Play again');
     }
 }

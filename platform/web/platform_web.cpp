@@ -202,6 +202,14 @@ void closePageWindow() {
         setBackend(nullptr);
 }
 
+void waitForFrame() {
+    // Reading a pixel back waits for the drawing before it.
+    if (webContextCurrent()) {
+        unsigned char pixel[4];
+        emscripten_glReadPixels(0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
+    }
+}
+
 void windowClientSize(int* width, int* height) {
     *width = *height = 0;
     if (webgl)
