@@ -23,8 +23,6 @@ export NODE_OPTIONS="--no-experimental-fetch"
 
 log() { echo "web/deps: $*"; }
 
-# What a build depends on besides the source: this script and the compiler.
-RECIPE="$( (cat "${BASH_SOURCE[0]}"; emcc --version 2>/dev/null | head -n1) | sha1sum | cut -c1-10)"
 
 # The machine's apt sources, each turned into the matching source archive.
 write_source_lists() {
@@ -67,7 +65,11 @@ fetch_source() {
         log "fetching the source of $package $version" >&2
         rm -rf "$folder"
         mkdir -p "$folder/download"
-        (cd "$folder/download" && apt_private apt-get source "$package=$version") >&2 || return 1
+        if ! (cd "$folder/download" && apt_private apt-get source "$package=$version") \
+            >"$folder/fetch.log" 2>&1; then
+            cat "$folder/fetch.log" >&2
+            return 1
+        fi
         unpacked="$(find "$folder/download" -mindepth 1 -maxdepth 1 -type d | head -n1)"
         if [ -z "$unpacked" ]; then
             echo "web/deps: apt-get source unpacked nothing for $package" >&2
@@ -123,6 +125,10 @@ build_libjpeg() {
     touch "$stamp"
 }
 
+# What a build depends on besides the source: the build commands above (as
+# bash sees them, without comments) and the compiler.
+RECIPE="$( (declare -f build_libopenmpt build_libjpeg; emcc --version 2>/dev/null | head -n1) |
+    sha1sum | cut -c1-10)"
 write_source_lists
 if [ ! -f "$APT_DIR/updated" ] || [ -n "$(find "$APT_DIR/updated" -mmin +1440)" ]; then
     log "reading the source archives' package lists"
