@@ -1,16 +1,24 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of the readers (clang, ASan + UBSan) in their
 # own build folder and runs each for SECONDS seconds (default 60). Fails when a
-# target finds a crash, a leak, a timeout or a broken invariant; the input that
-# did it is left in the build folder (crash-*, leak-*, timeout-*).
+# target finds a crash, a leak, a timeout, a broken invariant or a read that
+# allocates more than its reader's memory budget; the input that did it is left
+# in the build folder (crash-*, leak-*, timeout-*, oom-*).
 #
-# Seeds: the files the resource tests write (any build*/fuzz-seeds/<kind>) and
-# the shared corpus (../shared/corpus, or TUHKALA_CORPUS_DIR).
+# Inputs up to 1 MB, so that a file of counts with nothing behind them fits;
+# no single allocation over 256 MB and no more than 512 MB resident. ASan keeps
+# freed memory in a quarantine (256 MB by default) that the resident limit
+# would count as the reader's; a small one keeps the limit about the reader.
+#
+# Seeds: the files the tests write (any build*/fuzz-seeds/<kind>, among them
+# the count bomb of the address-limit test) and the shared corpus
+# (../shared/corpus, or TUHKALA_CORPUS_DIR), its largest files included whole.
 #
 #   fuzz/run.sh [SECONDS]
 set -euo pipefail
 
 SECONDS_EACH="${1:-60}"
+MAX_LEN=1048576
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 OUT="${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}"
 CORPUS="${TUHKALA_CORPUS_DIR:-$ROOT/../shared/corpus}"
@@ -42,7 +50,7 @@ gather_seeds() {
         [ -d "$d" ] && cp -f "$d"/* "$dest"/ 2>/dev/null || true
     done
     if [ -d "$CORPUS/$corpus_sub" ]; then
-        find "$CORPUS/$corpus_sub" -type f ! -name '*.md' ! -name '*.png' -size -1024k \
+        find "$CORPUS/$corpus_sub" -type f ! -name '*.md' ! -name '*.png' -size -"$((MAX_LEN + 1))"c \
             -exec cp -f {} "$dest"/ \; 2>/dev/null || true
     fi
     echo "$kind: $(ls "$dest" | wc -l) seeds"
@@ -56,9 +64,10 @@ for target in 3ds bmp jpeg; do
     work="$OUT/work/$target"
     mkdir -p "$work"
     echo "== running fuzz_$target for $SECONDS_EACH s"
-    if ! (cd "$OUT" && ./"fuzz_$target" -max_total_time="$SECONDS_EACH" -timeout=10 \
-            -rss_limit_mb=2048 -print_final_stats=1 "$work" "$OUT/seeds/$target" \
-            > "$OUT/fuzz_$target.log" 2>&1); then
+    if ! (cd "$OUT" && ASAN_OPTIONS="quarantine_size_mb=16:${ASAN_OPTIONS:-}" \
+            ./"fuzz_$target" -max_total_time="$SECONDS_EACH" -timeout=10 \
+            -rss_limit_mb=512 -malloc_limit_mb=256 -max_len="$MAX_LEN" -print_final_stats=1 \
+            "$work" "$OUT/seeds/$target" > "$OUT/fuzz_$target.log" 2>&1); then
         echo "fuzz_$target FAILED; see $OUT/fuzz_$target.log"
         tail -n 40 "$OUT/fuzz_$target.log"
         status=1

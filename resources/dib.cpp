@@ -9,6 +9,13 @@
 // RLE8 and RLE4; 24 bits; 16 and 32 bits as plain RGB or with colour masks.
 // Every read is checked against the end of the file: a header, colour table,
 // mask block or pixel array that does not fit refuses the file.
+//
+// Memory budget (dibReadBudget): the picture (3 bytes a pixel) and its record,
+// nothing else. Colour tables and masks are read in place once the file is
+// known to hold them, and uncompressed rows must all be there before the
+// picture is allocated. RLE data cannot be set against the picture's size
+// (its end-of-line, delta and end codes leave any area black in a few
+// bytes), so an RLE picture is bounded by the pixel cap alone.
 #include "resources/dib.h"
 
 #include <climits>
@@ -415,6 +422,15 @@ DibImage* loadDibImage(const char* path, bool wide) {
         platform::showErrorBox("Error", message ? message : MSG_CONVERSION);
     }
     return image;
+}
+
+size_t dibReadBudget(int width, int height) {
+    size_t pixels = 0;
+    if (width > 0 && height > 0 &&
+        static_cast<uint64_t>(width) * static_cast<uint64_t>(height) <= MAX_DIB_PIXELS) {
+        pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
+    }
+    return sizeof(DibImage) + 3 * pixels;
 }
 
 void freeDibImage(DibImage* image) {

@@ -10,8 +10,16 @@
 // by the end of the chunk being handled, and a child's range is clipped to its
 // parent's, so a hostile file can neither make the reader leave its bytes nor
 // loop: each chunk header moves the position forward by at least 6 bytes.
+//
+// Memory budget (modelReadBudget): reading S bytes allocates at most 4 bytes
+// per file byte for the vertex, face and group arrays, plus the records (a
+// mesh, material or face group per chunk of at least 6 bytes, and never more
+// than the model's capacities). Every count is first cut to the whole records
+// that its chunk really holds (12 bytes a vertex, 8 a face, 2 a group entry,
+// 8 a mapping coordinate), so no array is sized by what a count only claims.
 #include "resources/model.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -80,13 +88,27 @@ bool readS16(Model* model, int* out) {
     return true;
 }
 
-// A record count: a signed 16-bit field, where a negative count means none.
-bool readCount(Model* model, int* out) {
+// Bytes left before the end of the chunk being handled.
+size_t bytesLeft(const Model* model) {
+    return model->filePos < model->chunkEnd ? model->chunkEnd - model->filePos : 0;
+}
+
+// A record count: a signed 16-bit field, where a negative count means none,
+// cut to the whole records of recordBytes each that are left in the chunk.
+// *stated (when given) keeps the count as the file says it.
+bool readCount(Model* model, size_t recordBytes, int* out, int* stated = nullptr) {
     if (!readS16(model, out)) {
         return false;
     }
     if (*out < 0) {
         *out = 0;
+    }
+    if (stated) {
+        *stated = *out;
+    }
+    size_t present = bytesLeft(model) / recordBytes;
+    if (static_cast<size_t>(*out) > present) {
+        *out = static_cast<int>(present);
     }
     return true;
 }
@@ -112,21 +134,13 @@ bool readFloat(Model* model, float* out) {
 
 // Bytes left before the end of the chunk being handled, as a chunk-run count.
 int bytesLeftInChunk(const Model* model) {
-    if (model->filePos >= model->chunkEnd) {
-        return 0;
-    }
-    size_t left = model->chunkEnd - model->filePos;
+    size_t left = bytesLeft(model);
     return left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left);
 }
 
-// A face whose corners all name existing vertices.
-bool faceInRange(const Face& face, int vertexCount) {
-    return face.a < vertexCount && face.b < vertexCount && face.c < vertexCount;
-}
-
-// Drops the faces that name vertices past vertexCount, in the mesh and in its
-// groups, so that drawing and normals never index outside the vertex array.
-// Well-formed files have none.
+// Drops the faces that name vertices past the vertex array, in the mesh and in
+// its groups, so that drawing and normals never index outside it. Well-formed
+// files have none.
 void dropFacesOutOfRange(Mesh* mesh) {
     if (mesh->vertexCount > mesh->vertexCapacity) {
         mesh->vertexCount = mesh->vertexCapacity;
@@ -136,7 +150,7 @@ void dropFacesOutOfRange(Mesh* mesh) {
     }
     int kept = 0;
     for (int i = 0; i < mesh->faceCount; i++) {
-        if (faceInRange(mesh->faces[i], mesh->vertexCount)) {
+        if (faceInVertexArray(*mesh, mesh->faces[i])) {
             mesh->faces[kept++] = mesh->faces[i];
         }
     }
@@ -145,7 +159,7 @@ void dropFacesOutOfRange(Mesh* mesh) {
         FaceGroup* group = mesh->groups[g];
         int groupKept = 0;
         for (int i = 0; i < group->faceCount; i++) {
-            if (faceInRange(group->faces[i], mesh->vertexCount)) {
+            if (faceInVertexArray(*mesh, group->faces[i])) {
                 group->faces[groupKept++] = group->faces[i];
             }
         }
@@ -330,7 +344,7 @@ void Model::readVertices(int, int) {
         return;
     }
     int count;
-    if (!readCount(this, &count)) {
+    if (!readCount(this, 12, &count)) {
         return;
     }
     MeshVertex* vertices = new (std::nothrow) MeshVertex[count > 0 ? count : 1];
@@ -341,6 +355,8 @@ void Model::readVertices(int, int) {
     delete[] currentMesh->vertices;
     currentMesh->vertices = vertices;
     currentMesh->vertexCapacity = count;
+    // A chunk cut short keeps the vertices that it holds whole: the count
+    // was cut to them, so every read below fits.
     int read = 0;
     for (; read < count; read++) {
         Vec3& p = vertices[read].position;
@@ -349,7 +365,6 @@ void Model::readVertices(int, int) {
             break;
         }
     }
-    // A chunk cut short keeps the vertices that it holds whole.
     currentMesh->vertexCount = read;
 }
 
@@ -358,7 +373,8 @@ void Model::readFaces(int, int contentLength) {
         return;
     }
     int count;
-    if (!readCount(this, &count)) {
+    int stated;
+    if (!readCount(this, 8, &count, &stated)) {
         return;
     }
     Face* faces = new (std::nothrow) Face[count > 0 ? count : 1];
@@ -378,7 +394,8 @@ void Model::readFaces(int, int contentLength) {
         }
     }
     currentMesh->faceCount = read;
-    readChunks(contentLength - 2 - 8 * count);
+    // The sub-chunks start where the stated count of faces would end.
+    readChunks(contentLength - 2 - 8 * stated);
 }
 
 void Model::readFaceMaterial(int, int) {
@@ -388,7 +405,7 @@ void Model::readFaceMaterial(int, int) {
     char name[NAME_SIZE];
     readString(name);
     int count;
-    if (!readCount(this, &count)) {
+    if (!readCount(this, 2, &count)) {
         return;
     }
     // A material matches when its name begins with the group's name.
@@ -427,10 +444,11 @@ void Model::readMapping(int, int) {
         return;
     }
     int count;
-    if (!readCount(this, &count)) {
+    if (!readCount(this, 8, &count)) {
         return;
     }
-    // The mapping count replaces the vertex count, but never beyond the array.
+    // The mapping count replaces the vertex count, but never beyond the array
+    // or the coordinates the chunk holds. Faces stay bound by the array.
     if (count > currentMesh->vertexCapacity) {
         count = currentMesh->vertexCapacity;
     }
@@ -518,6 +536,24 @@ void Model::loadTextures() {
     for (int i = 0; i < materialCount; i++) {
         materials[i]->loadTexture();
     }
+}
+
+bool faceInVertexArray(const Mesh& mesh, const Face& face) {
+    int length = mesh.vertices ? mesh.vertexCapacity : 0;
+    return face.a < length && face.b < length && face.c < length;
+}
+
+size_t modelReadBudget(size_t fileBytes) {
+    // One record per chunk header at most, and never past the capacities; a
+    // face group needs its name's zero and its count besides (9 bytes), and
+    // brings an array of at least one face.
+    size_t chunks = fileBytes / 6;
+    size_t groupBytes = sizeof(FaceGroup) + sizeof(Face);
+    size_t meshes = std::min<size_t>(chunks, MAX_MESHES) * sizeof(Mesh);
+    size_t materials = std::min<size_t>(chunks, MAX_MATERIALS) * sizeof(Material);
+    size_t groups =
+        std::min<size_t>(fileBytes / 9, size_t(MAX_MESHES) * MAX_FACE_GROUPS) * groupBytes;
+    return 4 * fileBytes + meshes + materials + groups;
 }
 
 void freeModelRecords(Model* model) {

@@ -49,7 +49,8 @@ class Mesh {
     Face* faces = nullptr;
     MeshVertex* vertices = nullptr;
     FaceGroup* groups[MAX_FACE_GROUPS] = {};
-    // Entries allocated in vertices; vertexCount never exceeds it.
+    // Entries allocated in vertices, all read from the file; vertexCount never
+    // exceeds it, and face corners are bounded by it.
     int vertexCapacity = 0;
 };
 
@@ -131,6 +132,17 @@ class Model {
     // Every face of every mesh, white, no materials (render/).
     void drawUntextured();
 };
+
+// True when every corner of the face names an entry of the mesh's vertex
+// array. The array's length bounds a corner, not vertexCount: a mapping chunk
+// with fewer coordinates than vertices lowers vertexCount, yet its faces are
+// still drawn whole.
+bool faceInVertexArray(const Mesh& mesh, const Face& face);
+
+// The most bytes that loading a file of fileBytes bytes from memory allocates
+// (loadFromMemory; load reads the file into memory first): 4 per file byte
+// for arrays, plus the records that many chunks can create.
+size_t modelReadBudget(size_t fileBytes);
 
 // Frees every record that loading created (meshes, arrays, groups, materials
 // and their texture name copies) and empties the model. The show never frees

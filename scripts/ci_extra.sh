@@ -23,6 +23,11 @@ FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
 STAGES="${TUHKALA_EXTRA_STAGES:-asan fuzz valgrind package}"
 # Script tests that run the show binary in a real window.
 WINDOW_TESTS='^app_window_'
+# Tests that run a program under an address-space limit (ulimit -v). Under
+# AddressSanitizer such a program cannot even start, since the sanitizer
+# reserves terabytes of shadow memory up front; the sanitizer stage leaves them
+# out, and the ordinary suite runs them.
+ADDRESS_LIMIT_TESTS='^AddressLimit\.'
 
 if [ -z "${CI:-}" ] && [ "${TUHKALA_QUICK:-0}" = "1" ]; then
     echo "ci_extra: TUHKALA_QUICK=1, sanitizer, fuzz and valgrind stages skipped"
@@ -54,7 +59,8 @@ stage_asan() {
     ASAN_OPTIONS="$asan" \
     UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}" \
     LSAN_OPTIONS="suppressions=$ROOT_DIR/scripts/lsan.supp:print_suppressions=0:${LSAN_OPTIONS:-}" \
-        ctest --test-dir "$ASAN_BUILD_DIR" --output-on-failure -j2 -E "$WINDOW_TESTS" \
+        ctest --test-dir "$ASAN_BUILD_DIR" --output-on-failure -j2 \
+            -E "$WINDOW_TESTS|$ADDRESS_LIMIT_TESTS" \
             --repeat until-pass:2 || status=1
     # The show in a real X window: at its exit Mesa unloads its driver library
     # before LeakSanitizer runs, so the driver's unfreed blocks can no longer be
