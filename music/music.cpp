@@ -15,8 +15,6 @@
 
 namespace {
 
-// Handle of the loaded module: 1 once the player holds it, 0 for none.
-uint32_t musicHandle = 0;
 // The position that musicRowChanged saw last; all bits set before the first
 // call, which no real position equals.
 uint32_t lastPosition = 0xFFFFFFFFu;
@@ -56,7 +54,6 @@ int musicInit() {
         musicFail("Can't initialize device");
     if (platform::modulePlayerLoad(platform::dataPath("tavara\\amerikka.it")) != platform::PlayerOk)
         musicFail("Can't play the file");
-    musicHandle = 1;
     return 0;
 }
 
@@ -90,7 +87,6 @@ void musicFail(const char* message) {
     std::printf("Error(%d): %s\n", code, message);
     std::fflush(stdout);
     platform::modulePlayerClose();
-    musicHandle = 0;
     // A failure must not look like success to whoever started the show.
     std::_Exit(1);
 }
