@@ -28,7 +28,7 @@ const EffectEntry effectTable[] = {
     {"joku efu", jokuRender, 76800, 127999},
     {"neljas efu", neljasRender, 128000, 140799},
     {"tyma efu", tymaRender, 140800, 159999},
-    {"loppu efu", loppuRender, 160000, 169000},
+    {"loppu efu", loppuRender, 160000, SHOW_LAST_MS},
     {nullptr, nullptr, 0, 0},
 };
 
