@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "effects/effects.h"
+#include "effects/media_files.h"
 #include "effects/picture_pulse.h"
 #include "music/music.h"
 #include "render/overlay.h"
@@ -28,9 +29,9 @@ Texture* ekaPulseTexture = nullptr; // "tavara\gay.jpg"
 
 int ekaSetup() {
     ekaBackgroundTexture = new Texture;
-    ekaBackgroundTexture->load("tavara\\image8.jpg");
+    ekaBackgroundTexture->load(tavara::IMAGE8_JPG);
     ekaPulseTexture = new Texture;
-    return ekaPulseTexture->load("tavara\\gay.jpg");
+    return ekaPulseTexture->load(tavara::GAY_JPG);
 }
 
 void ekaRender(float frameTime) {

@@ -9,6 +9,7 @@
 #include <GL/gl.h>
 
 #include "effects/effects.h"
+#include "effects/media_files.h"
 #include "effects/picture_pulse.h"
 #include "effects/scene_setup.h"
 #include "music/music.h"
@@ -44,8 +45,8 @@ void tokaSetup() {
     glCullFace(GL_BACK);
 
     if (!tokaBall)
-        tokaBall = loadSceneModel("tavara\\pallo.3ds", true);
-    loadTextureOnce(titleTexture, "tavara\\vtdemo.jpg");
+        tokaBall = loadSceneModel(tavara::PALLO_3DS);
+    loadTextureOnce(titleTexture, tavara::VTDEMO_JPG);
 }
 
 void tokaRender(float frameTime) {

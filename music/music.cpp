@@ -52,7 +52,7 @@ uint32_t position() {
 int musicInit() {
     if (platform::modulePlayerOpen(platform::PLAYER_RATE) != platform::PlayerOk)
         musicFail("Can't initialize device");
-    if (platform::modulePlayerLoad(platform::dataPath("tavara\\amerikka.it")) != platform::PlayerOk)
+    if (platform::modulePlayerLoad(platform::dataPath(MUSIC_FILE)) != platform::PlayerOk)
         musicFail("Can't play the file");
     return 0;
 }

@@ -7,6 +7,9 @@
 
 #include <cstdint>
 
+// The module the show plays.
+inline constexpr char MUSIC_FILE[] = "tavara\\amerikka.it";
+
 // Opens the default output at 44100 Hz and loads the module. On failure prints
 // "Error(%d): %s\n" and ends the process with status 1. Returns 0.
 int musicInit();

@@ -13,25 +13,19 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 
 #include "app/shell.h"
 #include "effects/demo_rand.h"
+#include "effects/media_files.h"
 #include "music/music.h"
 #include "platform/offline_module.h"
 #include "platform/offscreen.h"
 #include "platform/platform.h"
-#include "resources/model.h"
 #include "tools/capture_encode.h"
 #include "tools/capture_output.h"
 
 namespace {
 
-const char* const MODULE_FILE = "tavara\\amerikka.it";
-// Meshes whose scenes load their textures ("tavara\kiina.3ds" is drawn
-// untextured, so its map names are never opened).
-const char* const TEXTURED_MESHES[] = {"tavara\\fps.3ds", "tavara\\level.3ds", "tavara\\nainen.3ds",
-                                       "tavara\\fps2.3ds", "tavara\\pallo.3ds"};
 // Deflate level of PNG sequences: half the time of the default level for
 // files under a tenth larger, as a sequence is material for a later encode.
 const int SEQUENCE_PNG_LEVEL = 3;
@@ -246,46 +240,6 @@ std::vector<unsigned char> rangeAudio() {
 
 } // namespace
 
-const std::vector<std::string>& showMediaFiles() {
-    static const std::vector<std::string> files = {
-        MODULE_FILE,           "tavara\\image8.jpg",  "tavara\\gay.jpg",
-        "tavara\\fps.3ds",     "tavara\\c1.jpg",      "tavara\\c2.jpg",
-        "tavara\\c3.jpg",      "tavara\\c4.jpg",      "tavara\\c5.jpg",
-        "tavara\\c6.jpg",      "tavara\\letter1.jpg", "tavara\\letter2.jpg",
-        "tavara\\letter3.jpg", "tavara\\pallo.3ds",   "tavara\\vtdemo.jpg",
-        "tavara\\level.3ds",   "tavara\\huuto.jpg",   "tavara\\please.jpg",
-        "tavara\\alttari.jpg", "tavara\\kiina.3ds",   "tavara\\tulimeri.jpg",
-        "tavara\\nainen.3ds",  "tavara\\pimee.jpg",   "tavara\\neito.jpg",
-        "tavara\\fps2.3ds",
-    };
-    return files;
-}
-
-std::vector<std::string> meshTextureFiles() {
-    std::vector<std::string> names;
-    for (const char* mesh : TEXTURED_MESHES) {
-        // Read into a model of its own, freed once its names are taken.
-        std::unique_ptr<Model> model(new Model());
-        if (!model->load(mesh)) {
-            freeModelRecords(model.get());
-            continue;
-        }
-        for (int i = 0; i < model->materialCount; ++i) {
-            const Material* material = model->materials[i];
-            if (!material || !(material->flags & MATERIAL_HAS_TEXTURE) || !material->mapName[0])
-                continue;
-            const std::string name = material->mapName;
-            bool known = false;
-            for (const std::string& seen : names)
-                known = known || seen == name;
-            if (!known)
-                names.push_back(name);
-        }
-        freeModelRecords(model.get());
-    }
-    return names;
-}
-
 std::vector<std::string> missingMediaFiles() {
     std::vector<std::string> missing;
     for (const std::string& name : showMediaFiles()) {
@@ -349,8 +303,8 @@ int runCapture(const CaptureOptions& opts) {
     std::string error;
     // The whole sound up to the last pass first: it gives every pass its
     // music position and the outputs their sound.
-    if (!module.loadFile(platform::dataPath(MODULE_FILE), nullptr))
-        return report("cannot load the module " + platform::dataPath(MODULE_FILE));
+    if (!module.loadFile(platform::dataPath(MUSIC_FILE), nullptr))
+        return report("cannot load the module " + platform::dataPath(MUSIC_FILE));
     const uint64_t lastPass = plan.stopPass - 1;
     const uint64_t soundEnd = std::max(passFirstSample(plan.endPass, opts.fps),
                                        static_cast<uint64_t>(passTimeMs(lastPass, opts.fps) + 1) *

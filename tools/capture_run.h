@@ -16,12 +16,6 @@ namespace platform {
 class OfflineModule;
 }
 
-// Every file the show reads, as the scenes name them ("tavara\gay.jpg"),
-// before the texture maps named inside its meshes.
-const std::vector<std::string>& showMediaFiles();
-// The texture maps named by the materials of the meshes that are drawn
-// textured, as stored in the files (only those meshes that can be read).
-std::vector<std::string> meshTextureFiles();
 // The media files that cannot be read from the working directory: the show's
 // own files, then the meshes' texture maps.
 std::vector<std::string> missingMediaFiles();
