@@ -5,7 +5,9 @@
 #             UndefinedBehaviorSanitizer (build folder build-asan/);
 #   fuzz      the 3DS, BMP and JPEG fuzz targets, FUZZ_SECONDS (60) each;
 #   valgrind  a short capture of the show under valgrind's memcheck: every
-#             scene at a small size and a low frame rate, any error fails.
+#             scene at a small size and a low frame rate, any error fails;
+#   package   the Debian package checked with lintian, unpacked and run from
+#             elsewhere (packaging/test_package.sh).
 # Exits non-zero when a stage fails; every stage runs even after one failed,
 # so one CI run reports them all.
 #
@@ -18,7 +20,7 @@ ROOT_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${BUILD_DIR:-$ROOT_DIR/build}"
 ASAN_BUILD_DIR="${ASAN_BUILD_DIR:-$ROOT_DIR/build-asan}"
 FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
-STAGES="${TUHKALA_EXTRA_STAGES:-asan fuzz valgrind}"
+STAGES="${TUHKALA_EXTRA_STAGES:-asan fuzz valgrind package}"
 # Script tests that run the show binary in a real window.
 WINDOW_TESTS='^app_window_'
 
@@ -30,7 +32,7 @@ fi
 # shellcheck source=scripts/packages.sh
 source "$ROOT_DIR/scripts/packages.sh"
 # Tools only these stages need.
-EXTRA_PACKAGES=(valgrind clang)
+EXTRA_PACKAGES=(valgrind clang lintian desktop-file-utils dpkg-dev file man-db groff-base)
 
 stage_asan() {
     local werror="${TUHKALA_WERROR:-OFF}"
@@ -106,13 +108,17 @@ stage_valgrind() {
     return "$status"
 }
 
+stage_package() {
+    bash "$ROOT_DIR/packaging/test_package.sh" "$BUILD_DIR"
+}
+
 install_missing_packages "${EXTRA_PACKAGES[@]}" || exit 1
 failed=()
 for stage in $STAGES; do
     case "$stage" in
-        asan | fuzz | valgrind) ;;
+        asan | fuzz | valgrind | package) ;;
         *)
-            echo "ci_extra: unknown stage '$stage' (asan, fuzz, valgrind)" >&2
+            echo "ci_extra: unknown stage '$stage' (asan, fuzz, valgrind, package)" >&2
             exit 2
             ;;
     esac

@@ -77,7 +77,7 @@ std::string captureUsage() {
            "  --at MS          write DIR/at-MS.png, the last frame at or before MS (repeatable;\n"
            "                   the show still runs from 0, nothing else is written)\n"
            "  --data DIR       the folder holding tavara/ (default: the working directory,\n"
-           "                   else the folder of this program)\n"
+           "                   else the folder of this program, else its ../share/tuhkalademo)\n"
            "  --vcodec NAME    ffmpeg video encoder (default libx264)\n"
            "  --acodec NAME    ffmpeg audio encoder (default aac)\n"
            "  --quiet          no progress line\n"

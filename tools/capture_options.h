@@ -39,8 +39,7 @@ struct CaptureOptions {
     std::vector<int> atMs;
     CaptureOutput output = CaptureOutput::None;
     std::string outputPath;
-    // The folder that holds tavara/; empty: the working directory, else the
-    // program's own folder.
+    // The folder that holds tavara/; empty: the shared media lookup.
     std::string dataDir;
     std::string videoCodec = "libx264";
     std::string audioCodec = "aac";

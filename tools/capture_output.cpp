@@ -177,16 +177,6 @@ std::string absolutePath(const std::string& path) {
     return std::string(buffer.data()) + "/" + path;
 }
 
-std::string programFolder() {
-    std::vector<char> buffer(PATH_MAX);
-    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-    if (n <= 0)
-        return "";
-    const std::string exe(buffer.data(), static_cast<size_t>(n));
-    const size_t slash = exe.rfind('/');
-    return slash == std::string::npos ? "" : exe.substr(0, slash);
-}
-
 bool prepareOutputFile(const std::string& path, std::string* error) {
     struct stat info;
     if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))

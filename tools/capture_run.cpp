@@ -21,6 +21,7 @@
 #include "effects/demo_rand.h"
 #include "effects/media_files.h"
 #include "music/music.h"
+#include "platform/media_folder.h"
 #include "platform/offline_module.h"
 #include "platform/offscreen.h"
 #include "platform/platform.h"
@@ -95,9 +96,9 @@ std::string twoDigits(int value) {
     return text;
 }
 
-// The data folder: the one given, else the working directory, else the
-// program's folder; the working directory is moved there, since the show and
-// its meshes name files relative to it.
+// The data folder: the one given, else the shared media lookup (the working
+// directory, the program's folder, an installed copy); the working directory is moved there, since
+// the show and its meshes name files relative to it.
 bool enterDataFolder(const CaptureOptions& opts) {
     std::string folder;
     if (!opts.dataDir.empty()) {
@@ -107,17 +108,14 @@ bool enterDataFolder(const CaptureOptions& opts) {
             return false;
         }
         folder = opts.dataDir;
-    } else if (isFolder("tavara")) {
-        folder = ".";
     } else {
-        const std::string beside = programFolder();
-        if (beside.empty() || !isFolder(beside + "/tavara")) {
-            report("no tavara/ folder in the working directory (" + absolutePath(".") +
-                   ") or beside the program (" + beside +
-                   "); build the media with: cmake --build build");
+        const platform::MediaSearch search = platform::findMediaFolder(platform::programFolder());
+        if (search.folder.empty()) {
+            report(platform::mediaNotFoundMessage(search) +
+                   "; build the media with: cmake --build build");
             return false;
         }
-        folder = beside;
+        folder = search.folder;
     }
     if (chdir(folder.c_str()) != 0) {
         report("cannot enter " + folder);
