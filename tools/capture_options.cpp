@@ -71,7 +71,9 @@ std::string captureUsage() {
            "  --fps N          frames per second, 1 to 1000 (default 60); pass n shows\n"
            "                   show time floor(n*1000/N) ms\n"
            "  --from MS        first millisecond of show time to write (default 0)\n"
-           "  --to MS          end of the range, exclusive (default: the end, 169000 included)\n"
+           "  --to MS          end of the range, exclusive (default: the end, " +
+           std::to_string(SHOW_LAST_MS) +
+           " included)\n"
            "  --at MS          write DIR/at-MS.png, the last frame at or before MS (repeatable;\n"
            "                   the show still runs from 0, nothing else is written)\n"
            "  --data DIR       the folder holding tavara/ (default: the working directory,\n"
