@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of the readers (clang, ASan + UBSan) in their
-# own build folder and runs each for SECONDS seconds (default 60). Fails when a
-# target finds a crash, a leak, a timeout, a broken invariant or a read that
-# allocates more than its reader's memory budget; the input that did it is left
-# in the build folder (crash-*, leak-*, timeout-*, oom-*).
+# own build folder (build-fuzz, or FUZZ_BUILD_DIR) and runs each for SECONDS
+# seconds (default 60). Fails when a target finds a crash, a leak, a timeout,
+# a broken invariant or a read that allocates more than its reader's memory
+# budget; the input that did it is left in the build folder (crash-*, leak-*,
+# timeout-*, oom-*).
 #
 # Inputs up to 1 MB, so that a file of counts with nothing behind them fits;
 # no single allocation over 256 MB and no more than 512 MB resident. ASan keeps
@@ -23,20 +24,27 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 OUT="${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}"
 CORPUS="${TUHKALA_CORPUS_DIR:-$ROOT/../shared/corpus}"
 CXX="${FUZZ_CXX:-clang++}"
-FLAGS=(-std=c++17 -g -O1 -fno-omit-frame-pointer
-       -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I"$ROOT")
+SANITIZE=(-g -O1 -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=all)
 LIBS=(-ljpeg -lGL -lGLU)
-READERS=("$ROOT/resources/model.cpp" "$ROOT/resources/vec3.cpp" "$ROOT/resources/dib.cpp"
-         "$ROOT/resources/jpeg.cpp" "$ROOT/resources/texture.cpp" "$ROOT/fuzz/platform_stub.cpp")
 
 if ! command -v "$CXX" >/dev/null 2>&1; then
     echo "fuzz/run.sh: $CXX not found (Debian: apt-get install clang)" >&2
     exit 1
 fi
 mkdir -p "$OUT"
+
+# The readers are the show's own resources library, built by the project's
+# CMake files with the fuzz flags in a folder of their own. Its platform calls
+# are met by fuzz/platform_stub.cpp instead of the platform library, so the
+# targets neither open files nor show messages.
+echo "== building the resources library with the fuzz flags"
+cmake -S "$ROOT" -B "$OUT/lib" -DCMAKE_CXX_COMPILER="$CXX" -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_CXX_FLAGS="${SANITIZE[*]} -fsanitize=fuzzer-no-link" >/dev/null
+cmake --build "$OUT/lib" --target resources --parallel "$(nproc)" >/dev/null
 for target in 3ds bmp jpeg; do
     echo "== building fuzz_$target"
-    "$CXX" "${FLAGS[@]}" "$ROOT/fuzz/fuzz_$target.cpp" "${READERS[@]}" "${LIBS[@]}" \
+    "$CXX" -std=c++17 "${SANITIZE[@]}" -fsanitize=fuzzer -I"$ROOT" "$ROOT/fuzz/fuzz_$target.cpp" \
+        "$ROOT/fuzz/platform_stub.cpp" "$OUT/lib/resources/libresources.a" "${LIBS[@]}" \
         -o "$OUT/fuzz_$target"
 done
 

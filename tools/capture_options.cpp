@@ -7,7 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <sys/stat.h>
+
+#include "tools/capture_output.h"
 
 namespace {
 
@@ -46,11 +47,6 @@ bool endsWith(const std::string& text, const char* suffix) {
             return false;
     }
     return true;
-}
-
-bool isDirectory(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 } // namespace
@@ -122,7 +118,7 @@ bool parseCaptureArgs(int argc, const char* const* argv, CaptureOptions* options
             result.outputPath = value;
             if (result.outputPath.empty())
                 return fail(error, "-o needs a file or folder name");
-            if (result.outputPath.back() == '/' || isDirectory(result.outputPath))
+            if (result.outputPath.back() == '/' || isFolder(result.outputPath))
                 result.output = CaptureOutput::PngFolder;
             else if (endsWith(result.outputPath, ".mp4") || endsWith(result.outputPath, ".mkv"))
                 result.output = CaptureOutput::Video;

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+// True when path names an existing folder (links followed).
+bool isFolder(const std::string& path);
 // The full path of an executable found on PATH, or "" when there is none.
 std::string findProgram(const char* name);
 // path made absolute against the working directory (unchanged when absolute).

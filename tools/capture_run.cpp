@@ -49,11 +49,6 @@ bool stepFailed(const std::string& message) {
     return false;
 }
 
-bool isFolder(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 bool readable(const std::string& path) {
     struct stat info;
     if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
