@@ -28,7 +28,7 @@ const EffectEntry effectTable[] = {
     {"joku efu", jokuRender, 76800, 127999},
     {"neljas efu", neljasRender, 128000, 140799},
     {"tyma efu", tymaRender, 140800, 159999},
-    {"loppu efu", loppuRender, 160000, 169000},
+    {"loppu efu", loppuRender, 160000, SHOW_LAST_MS},
     {nullptr, nullptr, 0, 0},
 };
 
@@ -134,6 +134,22 @@ const EffectEntry* findEffect(const EffectEntry* table, int t) {
     return nullptr;
 }
 
+// The show, the capture program, the browser build and the tests all drive
+// this one loop; what differs is the backend installed behind platform:: and
+// the music source:
+// - the show (runFrameLoop from showMain) runs effectTable on the SDL
+//   window's backend, with the real-time module player as the music;
+// - tuhkala-capture (runVirtualFrameLoop, tools/capture_run.cpp) runs
+//   effectTable on the off-screen backend, whose clock moves one frame
+//   period in the swap hook, with the music position of an offline render at
+//   that clock;
+// - the browser build (web/main.cpp) runs one pass per animation frame on the
+//   page's canvas, finishing it when the next frame begins, with the music
+//   of the page's audio worklet; its test mode runs passes as the capture
+//   program does;
+// - the tests run small tables of their own on a scripted backend with a
+//   scripted music position (tests/app/frame_loop_test.cpp), or under the
+//   capture's virtual clock (tests/capture/virtual_loop_test.cpp).
 void startFrameLoop(FrameLoop* loop, const EffectEntry* table) {
     *loop = FrameLoop();
     loop->table = table;

@@ -16,6 +16,8 @@ struct EffectEntry {
 
 // Eight rows and an all-zero terminator (recognised by its null callback).
 extern const EffectEntry effectTable[];
+// The end of the last row: the last millisecond that the show still draws.
+constexpr int SHOW_LAST_MS = 169000;
 
 extern int windowWidth;
 extern int windowHeight;

@@ -1,6 +1,6 @@
 // libFuzzer target for the 3D Studio reader: any bytes through
 // Model::loadFromMemory and computeNormals, then the invariants that drawing
-// relies on; a broken one aborts.
+// relies on and the reader's memory budget; a broken one aborts.
 //
 // Fuzzer thread. Lengths in bytes.
 #include <cmath>
@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz/alloc_count.h"
 #include "resources/model.h"
 
 namespace {
@@ -22,15 +23,14 @@ bool terminated(const char* name) {
     return memchr(name, 0, NAME_SIZE) != nullptr;
 }
 
-bool cornersIn(const Face& face, int vertexCount) {
-    return face.a < vertexCount && face.b < vertexCount && face.c < vertexCount;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Model* model = new Model;
-    check(model->loadFromMemory(data, size) == 1);
+    alloccount::startCounting();
+    int loaded = model->loadFromMemory(data, size);
+    alloccount::checkBudget(alloccount::stopCounting(), modelReadBudget(size), size);
+    check(loaded == 1);
     check(model->meshCount >= 0 && model->meshCount <= MAX_MESHES);
     check(model->materialCount >= 0 && model->materialCount <= MAX_MATERIALS);
     check(terminated(model->objectName));
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(mesh->faceCount >= 0 && (mesh->faceCount == 0 || mesh->faces));
         check(mesh->vertexCount == 0 || mesh->vertices);
         for (int f = 0; f < mesh->faceCount; f++) {
-            check(cornersIn(mesh->faces[f], mesh->vertexCount));
+            check(faceInVertexArray(*mesh, mesh->faces[f]));
         }
         check(mesh->groupCount >= 0 && mesh->groupCount <= MAX_FACE_GROUPS);
         for (int g = 0; g < mesh->groupCount; g++) {
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             check(group->materialIndex >= 0 && group->materialIndex <= model->materialCount);
             check(group->faceCount >= 0);
             for (int f = 0; f < group->faceCount; f++) {
-                check(cornersIn(group->faces[f], mesh->vertexCount));
+                check(faceInVertexArray(*mesh, group->faces[f]));
             }
         }
         computeNormals(mesh);

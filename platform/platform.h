@@ -90,8 +90,6 @@ int openWindow(const WindowRequest& request);
 // Creates the GL context on the open window and makes it current; installs the
 // window's backend. False when no context could be made.
 bool createWindowContext();
-// Client size of the open window.
-void windowClientSize(int* width, int* height);
 
 // Error message box with the error icon and an OK button. The text always goes
 // to standard error as well; the box itself is shown only while boxes are

@@ -241,10 +241,4 @@ bool createWindowContext() {
     return true;
 }
 
-void windowClientSize(int* width, int* height) {
-    *width = *height = 0;
-    if (window)
-        SDL_GL_GetDrawableSize(window, width, height);
-}
-
 } // namespace platform

@@ -20,6 +20,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev googletest
     xvfb xauth x11-utils xdotool imagemagick openbox
     zlib1g-dev ffmpeg
+    file # cpack -G DEB reads the programs' libraries with it
 )
 
 build_show() {

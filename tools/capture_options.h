@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "app/shell.h"
+
 constexpr int CAPTURE_AUDIO_RATE = 44100;
-// The last millisecond that the schedule still draws; a range's end is
-// exclusive, so the whole show is [0, SHOW_LAST_MS + 1).
-constexpr int SHOW_LAST_MS = 169000;
+// A range's end is exclusive, so the whole show is [0, SHOW_END_MS).
 constexpr int SHOW_END_MS = SHOW_LAST_MS + 1;
 constexpr int MAX_CAPTURE_FPS = 1000;
 constexpr int MAX_CAPTURE_SIZE = 4096;
@@ -39,8 +39,7 @@ struct CaptureOptions {
     std::vector<int> atMs;
     CaptureOutput output = CaptureOutput::None;
     std::string outputPath;
-    // The folder that holds tavara/; empty: the working directory, else the
-    // program's own folder.
+    // The folder that holds tavara/; empty: the shared media lookup.
     std::string dataDir;
     std::string videoCodec = "libx264";
     std::string audioCodec = "aac";

@@ -61,16 +61,16 @@ EM_BOOL animationFrame(double, void*) {
     return EM_TRUE;
 }
 
-uint32_t offlinePosition() {
+uint32_t offlinePosition(void*) {
     return offlineMusic.positionAtMs(platform::ticksBetween(startTick, platform::virtualTicks()));
 }
 
 // The offline render starts at order 0, where the loop's start moves it.
-int offlineSetPosition(int order) {
+int offlineSetPosition(void*, int order) {
     return order == 0 ? 1 : 0;
 }
 
-const MusicSource OFFLINE_SOURCE = {offlinePosition, offlineSetPosition};
+const MusicSource OFFLINE_SOURCE = {offlinePosition, offlineSetPosition, nullptr};
 
 // Show time of pass n, as the capture program has it: floor(n * 1000 / fps).
 // The browser test holds the two to the same frames.
@@ -80,7 +80,7 @@ uint32_t passTimeMs(uint32_t pass, int fps) {
 
 // After pass n's swap: the clock moves to pass n + 1's time, so the pass
 // lasts exactly one frame period and the next sees its own time.
-void testSwap() {
+void testSwap(void*) {
     platform::setVirtualTicks(startTick + passTimeMs(testPass + 1, testFps));
 }
 
@@ -106,7 +106,7 @@ EMSCRIPTEN_KEEPALIVE int tuhkalaStartTest(int width, int height, int fps) {
     std::string error;
     if (fps < 1 || fps > 1000 || !platform::openOffscreen(width, height, &error))
         return 1;
-    if (!offlineMusic.loadFile(platform::dataPath("tavara\\amerikka.it"), nullptr))
+    if (!offlineMusic.loadFile(platform::dataPath(MUSIC_FILE), nullptr))
         return 1;
     testFps = fps;
     testPass = 0;
@@ -117,7 +117,7 @@ EMSCRIPTEN_KEEPALIVE int tuhkalaStartTest(int width, int height, int fps) {
     runEffectSetups();
     musicSetSource(&OFFLINE_SOURCE);
     platform::setVirtualTicks(0);
-    platform::setSwapHook(testSwap);
+    platform::setSwapHook(testSwap, nullptr);
     startFrameLoop(&loop, effectTable);
     return 0;
 }

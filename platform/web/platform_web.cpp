@@ -34,7 +34,8 @@ bool keyboardWatched = false;
 
 bool offscreen = false;
 uint32_t ticks = 0;
-void (*swapHook)() = nullptr;
+void (*swapHook)(void*) = nullptr;
+void* swapHookUser = nullptr;
 int surfaceWidth = 0;
 int surfaceHeight = 0;
 
@@ -106,7 +107,7 @@ bool neverHeld() {
 
 void offscreenSwap() {
     if (swapHook)
-        swapHook();
+        swapHook(swapHookUser);
 }
 
 const Backend offscreenBackend = {virtualClock,  noEvent,           neverHeld,
@@ -210,12 +211,6 @@ void waitForFrame() {
     }
 }
 
-void windowClientSize(int* width, int* height) {
-    *width = *height = 0;
-    if (webgl)
-        emscripten_webgl_get_drawing_buffer_size(webgl, width, height);
-}
-
 // ---- Off-screen: the canvas in the page's test mode -----------------------------
 
 bool openOffscreen(int width, int height, std::string* error) {
@@ -231,6 +226,7 @@ bool openOffscreen(int width, int height, std::string* error) {
     surfaceHeight = height;
     ticks = 0;
     swapHook = nullptr;
+    swapHookUser = nullptr;
     setBackend(&offscreenBackend);
     return true;
 }
@@ -264,8 +260,9 @@ uint32_t virtualTicks() {
     return ticks;
 }
 
-void setSwapHook(void (*hook)()) {
+void setSwapHook(void (*hook)(void* user), void* user) {
     swapHook = hook;
+    swapHookUser = user;
 }
 
 std::vector<unsigned char> readPixelsRGB() {

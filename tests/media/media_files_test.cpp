@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "effects/media_files.h"
 #include "resources/dib.h"
 #include "resources/jpeg.h"
 #include "resources/model.h"
@@ -24,12 +25,28 @@ const std::string BINARY_DIR = TUHKALA_BINARY_DIR;
 const std::string TAVARA = BINARY_DIR + "/tavara/";
 const double SCALE = 0.09; // the show's drawing scale
 
-const char* const PICTURES[] = {
-    "image8.jpg",  "gay.jpg",     "vtdemo.jpg",  "tulimeri.jpg", "pimee.jpg",  "neito.jpg",
-    "c1.jpg",      "c2.jpg",      "c3.jpg",      "c4.jpg",       "c5.jpg",     "c6.jpg",
-    "letter1.jpg", "letter2.jpg", "letter3.jpg", "huuto.jpg",    "please.jpg", "alttari.jpg"};
-const char* const MODELS[] = {"pallo.3ds",  "level.3ds", "kiina.3ds",
-                              "nainen.3ds", "fps.3ds",   "fps2.3ds"};
+// The scenes' files with the given extension, as named inside tavara/.
+std::vector<std::string> sceneFiles(const std::string& extension) {
+    std::vector<std::string> names;
+    for (const SceneFile& file : SCENE_FILES) {
+        const std::string path = file.path;
+        if (path.size() > extension.size() &&
+            path.compare(path.size() - extension.size(), extension.size(), extension) == 0)
+            names.push_back(path.substr(path.find('\\') + 1));
+    }
+    return names;
+}
+const std::vector<std::string> PICTURES = sceneFiles(".jpg");
+const std::vector<std::string> MODELS = sceneFiles(".3ds");
+
+// Whether the scene that reads this mesh draws it textured.
+bool drawnTextured(const std::string& name) {
+    for (const SceneFile& file : SCENE_FILES) {
+        if ("tavara\\" + name == file.path)
+            return file.textured;
+    }
+    return false;
+}
 
 std::vector<unsigned char> readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -129,7 +146,9 @@ TEST(GeneratedMedia, PicturesArePowerOfTwoRgbAndDarkWhereAddedOverOthers) {
     const std::set<std::string> added = {"tulimeri.jpg", "pimee.jpg",   "huuto.jpg",   "please.jpg",
                                          "letter1.jpg",  "letter2.jpg", "letter3.jpg", "c1.jpg",
                                          "c2.jpg",       "c3.jpg",      "c4.jpg",      "c5.jpg"};
-    for (const char* name : PICTURES) {
+    // Every file a scene reads is one of these pictures or meshes.
+    ASSERT_EQ(PICTURES.size() + MODELS.size(), std::size(SCENE_FILES));
+    for (const std::string& name : PICTURES) {
         SCOPED_TRACE(name);
         const Picture p = decodePicture(TAVARA + name);
         ASSERT_FALSE(p.pixels.empty());
@@ -148,7 +167,7 @@ TEST(GeneratedMedia, PicturesArePowerOfTwoRgbAndDarkWhereAddedOverOthers) {
             EXPECT_LT(sum / (p.pixels.size() / 3), 0.3);
         }
         // The letters are black around the glyph and bright inside it.
-        if (std::string(name).rfind("letter", 0) == 0) {
+        if (name.rfind("letter", 0) == 0) {
             EXPECT_LT(p.luma(size_t(p.width) * 2 + 2), 0.03);
             EXPECT_LT(p.luma(p.pixels.size() / 3 - 2 * size_t(p.width) - 3), 0.03);
             EXPECT_GT(brightest, 0.7);
@@ -157,7 +176,7 @@ TEST(GeneratedMedia, PicturesArePowerOfTwoRgbAndDarkWhereAddedOverOthers) {
 }
 
 TEST(GeneratedMedia, ModelsHaveConsistentFacesGroupsAndTextureMaps) {
-    for (const char* name : MODELS) {
+    for (const std::string& name : MODELS) {
         SCOPED_TRACE(name);
         ModelPtr model = loadModel(name);
         ASSERT_TRUE(model);
@@ -182,9 +201,10 @@ TEST(GeneratedMedia, ModelsHaveConsistentFacesGroupsAndTextureMaps) {
         }
         for (int i = 0; i < model->materialCount; ++i) {
             const Material* m = model->materials[i];
-            // kiina is drawn untextured; every other material names a picture
-            // in tavara/, lower case, that the show's readers decode.
-            const bool textured = std::string(name) != "kiina.3ds";
+            // A mesh drawn textured names in every material a picture in
+            // tavara/, lower case, that the show's readers decode; one drawn
+            // plain names none.
+            const bool textured = drawnTextured(name);
             ASSERT_EQ(m->flags & MATERIAL_HAS_TEXTURE, textured ? MATERIAL_HAS_TEXTURE : 0u)
                 << m->name;
             if (!textured)

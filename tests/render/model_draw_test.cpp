@@ -30,7 +30,9 @@ struct TestModel {
             vertices[i].u = vertices[i].v = 0.5f;
         }
         mesh.vertices = vertices;
-        mesh.vertexCount = 4;
+        // Three mapping coordinates for four vertices: face 1 is drawn all the same.
+        mesh.vertexCount = 3;
+        mesh.vertexCapacity = 4;
         mesh.faces = groups[0].faces = faces;
         mesh.faceCount = groups[0].faceCount = 1;
         mesh.groups[0] = &groups[0];

@@ -12,8 +12,6 @@
 
 namespace {
 
-int swapHookCalls = 0;
-
 class Offscreen : public ::testing::Test {
   protected:
     void TearDown() override { platform::closeOffscreen(); }
@@ -87,11 +85,11 @@ TEST_F(Offscreen, InstallsABackendWithAVirtualClockAndNoInput) {
     EXPECT_FALSE(platform::escapeHeld());
     platform::Event event;
     EXPECT_FALSE(platform::currentBackend()->takeEvent(&event));
-    swapHookCalls = 0;
-    platform::setSwapHook([] { ++swapHookCalls; });
+    int swapHookCalls = 0;
+    platform::setSwapHook([](void* calls) { ++*static_cast<int*>(calls); }, &swapHookCalls);
     platform::swapBuffers();
     platform::swapBuffers();
-    platform::setSwapHook(nullptr);
+    platform::setSwapHook(nullptr, nullptr);
     platform::swapBuffers();
     EXPECT_EQ(swapHookCalls, 2);
     // The clock moves only when told to.

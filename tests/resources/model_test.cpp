@@ -234,11 +234,15 @@ TEST(ModelReader, OutOfRangeIndicesAndCounts) {
     EXPECT_EQ(meshes(big), "Map: 0 0 0/0.5 0.5, 1 0 0/0.25 1;;");
     EXPECT_EQ(big->meshes[0]->vertexCapacity, 2);
 
-    // A smaller mapping count replaces the vertex count; faces past it go.
-    auto small = loadBytes(file3ds(
-        {object("Few", {triMesh({vertexChunk({0, 0, 0, 1, 0, 0, 0, 1, 0}),
-                                 faceChunk({0, 1, 2, 0, 0, 1}), mappingChunk({0, 0, 1, 1})})})}));
-    EXPECT_EQ(meshes(small), "Few: 0 0 0/0 1, 1 0 0/1 0; 0 0 1;");
+    // A smaller mapping count replaces the vertex count, but the vertex array
+    // bounds the faces: those past the count stay (with normals), a corner
+    // past the array goes.
+    auto small = loadBytes(file3ds({object(
+        "Few", {triMesh({vertexChunk({0, 0, 0, 1, 0, 0, 0, 1, 0}),
+                         faceChunk({0, 1, 2, 0, 0, 1, 0, 1, 3}), mappingChunk({0, 0, 1, 1})})})}));
+    EXPECT_EQ(meshes(small), "Few: 0 0 0/0 1, 1 0 0/1 0; 0 1 2, 0 0 1;");
+    computeNormals(small->meshes[0]);
+    EXPECT_EQ(small->meshes[0]->vertices[2].normal.z, 1.0f);
 
     // Negative counts read as empty; a vertex count promising more than the
     // chunk holds keeps the whole ones.

@@ -252,7 +252,7 @@ inline void expectInBounds(const Model& model) {
         ASSERT_LE(mesh->groupCount, MAX_FACE_GROUPS);
         auto expectCorners = [&](const Face* faces, int count) {
             for (int f = 0; f < count; f++) {
-                EXPECT_LT(std::max({faces[f].a, faces[f].b, faces[f].c}), mesh->vertexCount);
+                EXPECT_LT(std::max({faces[f].a, faces[f].b, faces[f].c}), mesh->vertexCapacity);
             }
         };
         expectCorners(mesh->faces, mesh->faceCount);
