@@ -88,16 +88,21 @@ void testSwap(void*) {
 
 extern "C" {
 
-// Starts the show on the page's canvas; 0 when it runs, 1 after start-up
-// failed (its message has been shown).
+// The show's start-up on the page's canvas: window, GL state, the scenes'
+// setups and the music; 0 when the show can run, 1 after start-up failed (its
+// message has been shown). The audio worklet loads the module in the
+// background; the page calls tuhkalaRunShow once it has, so that the music
+// and the frame loop's clock start together, as natively.
 EMSCRIPTEN_KEEPALIVE int tuhkalaStartShow() {
     platform::setMessageBoxesEnabled(true);
-    if (startShow() != 0)
-        return 1;
+    return startShow();
+}
+
+// The frame loop, one pass per animation frame from now on.
+EMSCRIPTEN_KEEPALIVE void tuhkalaRunShow() {
     startFrameLoop(&loop, effectTable);
     passDrawn = false;
     emscripten_request_animation_frame_loop(animationFrame, nullptr);
-    return 0;
 }
 
 // Test mode at width x height and fps passes a second of show time; 0 when

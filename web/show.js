@@ -70,16 +70,22 @@ class ShowAudio {
         this.starts = []; // {frame, word}, oldest first
         this.heardWord = 0;
         this.generation = 0;
+        // Whether the worklet could load the module, once it has tried.
+        this.loaded = new Promise((resolve) => {
+            this.settleLoad = resolve;
+        });
         node.port.onmessage = (event) => this.receive(event.data);
     }
 
     receive(message) {
-        if (message.type === 'position' && message.generation === this.generation)
+        if (message.type === 'position' && message.generation === this.generation) {
             this.starts.push({frame: message.frame, word: message.word});
-        else if (message.type === 'loaded' && !message.ok)
-            console.error('the audio worklet could not load the module');
-        else if (message.type === 'error')
+        } else if (message.type === 'loaded') {
+            this.settleLoad(message.ok);
+        } else if (message.type === 'error') {
             console.error(`the audio worklet's renderer did not start: ${message.text}`);
+            this.settleLoad(false);
+        }
     }
 
     ready() {
@@ -220,7 +226,16 @@ async function play() {
         if (show._tuhkalaStartShow() !== 0) {
             audio.stop();
             showCard('Play again');
+            return;
         }
+        if (!(await audio.loaded)) {
+            audio.stop();
+            show = null;
+            showMessage('The music could not be played.');
+            showCard('Play again');
+            return;
+        }
+        show._tuhkalaRunShow();
     } catch (error) {
         // A sound failure ends the program with its one line printed.
         showMessage(printed.length > 0 ? printed.join('\n') : error.message || String(error));
