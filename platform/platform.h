@@ -96,6 +96,8 @@ bool createWindowContext();
 // enabled and a display is available (tools and tests turn boxes off).
 void showErrorBox(const char* caption, const char* text);
 void setMessageBoxesEnabled(bool enabled);
+// The window system's own box, where one can be shown (the window backend's).
+void showSystemErrorBox(const char* caption, const char* text);
 
 // Data files: a path written with backslashes ("tavara\gay.jpg") names the
 // same file with slashes ("tavara/gay.jpg"), relative to the working directory.

@@ -7,7 +7,10 @@
 #   valgrind  a short capture of the show under valgrind's memcheck: every
 #             scene at a small size and a low frame rate, any error fails;
 #   package   the Debian package checked with lintian, unpacked and run from
-#             elsewhere (packaging/test_package.sh).
+#             elsewhere (packaging/test_package.sh);
+#   web       the browser version (./web.sh --build-only into build-web/) in
+#             headless Chromium: frames against the reference frames, the
+#             sound and its position, a key ending the show.
 # Exits non-zero when a stage fails; every stage runs even after one failed,
 # so one CI run reports them all.
 #
@@ -20,7 +23,7 @@ ROOT_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${BUILD_DIR:-$ROOT_DIR/build}"
 ASAN_BUILD_DIR="${ASAN_BUILD_DIR:-$ROOT_DIR/build-asan}"
 FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
-STAGES="${TUHKALA_EXTRA_STAGES:-asan fuzz valgrind package}"
+STAGES="${TUHKALA_EXTRA_STAGES:-asan fuzz valgrind package web}"
 # Script tests that run the show binary in a real window.
 WINDOW_TESTS='^app_window_'
 # Tests that run a program under an address-space limit (ulimit -v). Under
@@ -30,7 +33,7 @@ WINDOW_TESTS='^app_window_'
 ADDRESS_LIMIT_TESTS='^AddressLimit\.'
 
 if [ -z "${CI:-}" ] && [ "${TUHKALA_QUICK:-0}" = "1" ]; then
-    echo "ci_extra: TUHKALA_QUICK=1, sanitizer, fuzz and valgrind stages skipped"
+    echo "ci_extra: TUHKALA_QUICK=1, sanitizer, fuzz, valgrind, package and web stages skipped"
     exit 0
 fi
 
@@ -118,13 +121,44 @@ stage_package() {
     bash "$ROOT_DIR/packaging/test_package.sh" "$BUILD_DIR"
 }
 
+# The browser version: web.sh installs emscripten and builds everything; the
+# references are tests/golden's. Where the tree has none yet, references are
+# made now with the native capture program, and the stage says so.
+stage_web() {
+    install_missing_packages chromium || return 1
+    local web_dir="${WEB_DIR:-$ROOT_DIR/build-web}"
+    local started=$SECONDS
+    BUILD_DIR="$BUILD_DIR" WEB_DIR="$web_dir" "$ROOT_DIR/web.sh" --build-only || return 1
+    echo "ci_extra: web build took $((SECONDS - started)) s"
+    local golden="$ROOT_DIR/tests/golden"
+    if [ ! -f "$golden/instants.txt" ]; then
+        golden="$web_dir/reference"
+        echo "ci_extra: tests/golden/ has no instants.txt; comparing with references made now" \
+            "by build/tuhkala-capture in $golden"
+        rm -rf "$golden"
+        mkdir -p "$golden"
+        local instants=(5000 15000 30000 45000 55000 62000 68000 75000 90000 120000 132000 139000
+            145000 155000 162000 168000)
+        local at=()
+        local ms
+        for ms in "${instants[@]}"; do
+            at+=(--at "$ms")
+        done
+        (cd "$BUILD_DIR" && ./tuhkala-capture --size 160x120 --fps 30 --quiet -o "$golden" \
+            "${at[@]}") || return 1
+        printf '%s\n' "${instants[@]}" >"$golden/instants.txt"
+    fi
+    python3 "$ROOT_DIR/tests/web/browser_test.py" --site "$web_dir" --golden "$golden" \
+        --sheets "$web_dir"
+}
+
 install_missing_packages "${EXTRA_PACKAGES[@]}" || exit 1
 failed=()
 for stage in $STAGES; do
     case "$stage" in
-        asan | fuzz | valgrind | package) ;;
+        asan | fuzz | valgrind | package | web) ;;
         *)
-            echo "ci_extra: unknown stage '$stage' (asan, fuzz, valgrind, package)" >&2
+            echo "ci_extra: unknown stage '$stage' (asan, fuzz, valgrind, package, web)" >&2
             exit 2
             ;;
     esac
