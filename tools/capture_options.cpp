@@ -192,20 +192,6 @@ bool parseCaptureArgs(int argc, const char* const* argv, CaptureOptions* options
     return true;
 }
 
-uint32_t passTimeMs(uint64_t pass, int fps) {
-    return static_cast<uint32_t>(pass * 1000 / static_cast<uint64_t>(fps));
-}
-
-uint64_t firstPassAtOrAfter(uint64_t ms, int fps) {
-    // floor(n * 1000 / f) >= ms  <=>  n * 1000 >= ms * f.
-    return (ms * static_cast<uint64_t>(fps) + 999) / 1000;
-}
-
-uint64_t lastPassAtOrBefore(uint64_t ms, int fps) {
-    // floor(n * 1000 / f) <= ms  <=>  n * 1000 < (ms + 1) * f.
-    return firstPassAtOrAfter(ms + 1, fps) - 1;
-}
-
 uint64_t passFirstSample(uint64_t pass, int fps) {
     return pass * CAPTURE_AUDIO_RATE / static_cast<uint64_t>(fps);
 }

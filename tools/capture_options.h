@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/shell.h"
+#include "app/virtual_show.h"
 
 constexpr int CAPTURE_AUDIO_RATE = 44100;
 // A range's end is exclusive, so the whole show is [0, SHOW_END_MS).
@@ -54,12 +55,6 @@ bool parseCaptureArgs(int argc, const char* const* argv, CaptureOptions* options
 // The --help text.
 std::string captureUsage();
 
-// Show time of pass n.
-uint32_t passTimeMs(uint64_t pass, int fps);
-// The first pass whose time is at or after ms.
-uint64_t firstPassAtOrAfter(uint64_t ms, int fps);
-// The last pass whose time is at or before ms.
-uint64_t lastPassAtOrBefore(uint64_t ms, int fps);
 // First audio sample of pass n.
 uint64_t passFirstSample(uint64_t pass, int fps);
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/shell.h"
-#include "effects/demo_rand.h"
+#include "app/virtual_show.h"
 #include "effects/media_files.h"
 #include "music/music.h"
 #include "platform/media_folder.h"
@@ -117,42 +117,6 @@ bool enterDataFolder(const CaptureOptions& opts) {
         return false;
     }
     return true;
-}
-
-// What the virtual frame loop's swap hook and music source reach through
-// their user pointers.
-struct VirtualLoop {
-    int fps;
-    uint64_t stopPass;
-    platform::OfflineModule* music;
-    const std::function<void(uint64_t)>* frameDone;
-    uint64_t pass = 0; // passes finished
-};
-
-// The position of the offline render at the virtual clock.
-uint32_t virtualPosition(void* user) {
-    const VirtualLoop* loop = static_cast<const VirtualLoop*>(user);
-    return loop->music->positionAtMs(platform::ticksBetween(startTick, platform::virtualTicks()));
-}
-
-// The frame loop moves the music to order 0 as its clock starts; the offline
-// render starts there already. Any other order cannot be reached offline.
-int virtualSetPosition(void*, int order) {
-    return order == 0 ? 1 : 0;
-}
-
-// After every swap: the frame of pass n is finished. Hand it over, then move
-// the clock to pass n + 1's time, so that the loop's closing tick reading
-// makes this pass last exactly one frame period and the next pass sees its
-// own time; before the stop pass, end the loop the way a quit message does.
-void onVirtualSwap(void* user) {
-    VirtualLoop* loop = static_cast<VirtualLoop*>(user);
-    if (*loop->frameDone)
-        (*loop->frameDone)(loop->pass);
-    platform::setVirtualTicks(startTick + passTimeMs(loop->pass + 1, loop->fps));
-    loop->pass += 1;
-    if (loop->pass >= loop->stopPass)
-        platform::postEvent({platform::Event::Quit, 0, 0});
 }
 
 // One capture from its options to its files: what its steps hand on to each
@@ -288,13 +252,7 @@ bool CaptureRun::prepareOutputs() {
 }
 
 void CaptureRun::startShow() {
-    // The random numbers start from their seed as in a fresh process.
-    demoSeedRand(1);
-    initGl();
-    // A size other than the window's is what a resized window would show.
-    if (options.width != windowWidth || options.height != windowHeight)
-        resizeViewport(options.width, options.height);
-    runEffectSetups();
+    startVirtualShow(options.width, options.height);
 }
 
 void CaptureRun::playShow() {
@@ -418,23 +376,6 @@ std::vector<unsigned char> CaptureRun::rangeAudio() const {
 }
 
 } // namespace
-
-uint64_t runVirtualFrameLoop(const EffectEntry* table, int fps, uint64_t stopPass,
-                             platform::OfflineModule* music,
-                             const std::function<void(uint64_t pass)>& frameDone) {
-    VirtualLoop loop = {fps, stopPass, music, &frameDone};
-    const MusicSource source = {virtualPosition, virtualSetPosition, &loop};
-    musicSetSource(&source);
-    platform::setSwapHook(onVirtualSwap, &loop);
-    platform::setVirtualTicks(0);
-    runFrameLoopWith(table);
-    platform::setSwapHook(nullptr, nullptr);
-    musicSetSource(nullptr);
-    // A quit posted after the last pass was read; one left unread (the
-    // schedule ran out first) must not end a later loop.
-    platform::clearPostedEvents();
-    return loop.pass;
-}
 
 int runCapture(const CaptureOptions& options) {
     CaptureRun run(options);

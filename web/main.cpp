@@ -5,10 +5,9 @@
 //   animation frame begins, which is when its frame has been presented, as a
 //   native buffer swap returns when the frame is shown; so frameTime is the
 //   frame period, as natively.
-// - The test mode: what the capture program does natively. The canvas at a
-//   size of its own, the random numbers from their seed, and pass n at show
-//   time passTimeMs(n, fps) of a virtual clock, with the music position of an
-//   offline render of the module at that time; the page reads frames back.
+// - The test mode: the show under the virtual clock (app/virtual_show.h), as
+//   the capture program runs it natively, on a canvas of a size of its own;
+//   the page runs passes up to chosen instants and reads the frames back.
 //
 // The page's main thread. Times in milliseconds, sizes in pixels.
 #include <emscripten.h>
@@ -18,7 +17,7 @@
 #include <vector>
 
 #include "app/shell.h"
-#include "effects/demo_rand.h"
+#include "app/virtual_show.h"
 #include "music/music.h"
 #include "platform/module_player.h"
 #include "platform/offline_module.h"
@@ -33,8 +32,7 @@ bool passDrawn = false;
 
 // Test mode.
 platform::OfflineModule offlineMusic;
-int testFps = 30;
-uint32_t testPass = 0; // passes finished
+VirtualClock testClock;
 std::vector<unsigned char> frame;
 
 EM_JS(void, pageShowEnded, (), {
@@ -59,29 +57,6 @@ EM_BOOL animationFrame(double, void*) {
         return EM_FALSE;
     }
     return EM_TRUE;
-}
-
-uint32_t offlinePosition(void*) {
-    return offlineMusic.positionAtMs(platform::ticksBetween(startTick, platform::virtualTicks()));
-}
-
-// The offline render starts at order 0, where the loop's start moves it.
-int offlineSetPosition(void*, int order) {
-    return order == 0 ? 1 : 0;
-}
-
-const MusicSource OFFLINE_SOURCE = {offlinePosition, offlineSetPosition, nullptr};
-
-// Show time of pass n, as the capture program has it: floor(n * 1000 / fps).
-// The browser test holds the two to the same frames.
-uint32_t passTimeMs(uint32_t pass, int fps) {
-    return static_cast<uint32_t>(static_cast<uint64_t>(pass) * 1000 / static_cast<uint64_t>(fps));
-}
-
-// After pass n's swap: the clock moves to pass n + 1's time, so the pass
-// lasts exactly one frame period and the next sees its own time.
-void testSwap(void*) {
-    platform::setVirtualTicks(startTick + passTimeMs(testPass + 1, testFps));
 }
 
 } // namespace
@@ -113,16 +88,10 @@ EMSCRIPTEN_KEEPALIVE int tuhkalaStartTest(int width, int height, int fps) {
         return 1;
     if (!offlineMusic.loadFile(platform::dataPath(MUSIC_FILE), nullptr))
         return 1;
-    testFps = fps;
-    testPass = 0;
-    demoSeedRand(1);
-    initGl();
-    if (width != windowWidth || height != windowHeight)
-        resizeViewport(width, height);
-    runEffectSetups();
-    musicSetSource(&OFFLINE_SOURCE);
-    platform::setVirtualTicks(0);
-    platform::setSwapHook(testSwap, nullptr);
+    startVirtualShow(width, height);
+    testClock.fps = fps;
+    testClock.music = &offlineMusic;
+    startVirtualClock(&testClock);
     startFrameLoop(&loop, effectTable);
     return 0;
 }
@@ -132,17 +101,15 @@ EMSCRIPTEN_KEEPALIVE int tuhkalaStartTest(int width, int height, int fps) {
 // each pass waits until its frame is drawn (WebGL draws in the background), so
 // that the time the page measures is the whole frame's.
 EMSCRIPTEN_KEEPALIVE uint32_t tuhkalaTestRunTo(uint32_t endPass, int finish) {
-    while (testPass < endPass) {
+    // The clock counts a pass as done at its swap.
+    while (testClock.pass < endPass) {
         const bool drawn = drawFramePass(&loop);
         if (finish)
             platform::waitForFrame();
-        if (!drawn || !finishFramePass(&loop)) {
-            testPass += drawn ? 1 : 0;
+        if (!drawn || !finishFramePass(&loop))
             break;
-        }
-        testPass += 1;
     }
-    return testPass;
+    return static_cast<uint32_t>(testClock.pass);
 }
 
 // The canvas as tightly packed RGB, top row first (width x height x 3 bytes).
