@@ -28,7 +28,7 @@ const EffectEntry effectTable[] = {
     {"joku efu", jokuRender, 76800, 127999},
     {"neljas efu", neljasRender, 128000, 140799},
     {"tyma efu", tymaRender, 140800, 159999},
-    {"loppu efu", loppuRender, 160000, 169000},
+    {"loppu efu", loppuRender, 160000, SHOW_LAST_MS},
     {nullptr, nullptr, 0, 0},
 };
 
@@ -134,45 +134,69 @@ const EffectEntry* findEffect(const EffectEntry* table, int t) {
     return nullptr;
 }
 
-void runFrameLoopWith(const EffectEntry* table) {
-    float frameTime = 0.0f;
-    int32_t busyTotal = 0;
-    int32_t frameCount = 0;
-
+// The show, the capture program, the browser build and the tests all drive
+// this one loop; what differs is the backend installed behind platform:: and
+// the music source:
+// - the show (runFrameLoop from showMain) runs effectTable on the SDL
+//   window's backend, with the real-time module player as the music;
+// - tuhkala-capture (runVirtualFrameLoop, tools/capture_run.cpp) runs
+//   effectTable on the off-screen backend, whose clock moves one frame
+//   period in the swap hook, with the music position of an offline render at
+//   that clock;
+// - the browser build (web/main.cpp) runs one pass per animation frame on the
+//   page's canvas, finishing it when the next frame begins, with the music
+//   of the page's audio worklet; its test mode runs passes as the capture
+//   program does;
+// - the tests run small tables of their own on a scripted backend with a
+//   scripted music position (tests/app/frame_loop_test.cpp), or under the
+//   capture's virtual clock (tests/capture/virtual_loop_test.cpp).
+void startFrameLoop(FrameLoop* loop, const EffectEntry* table) {
+    *loop = FrameLoop();
+    loop->table = table;
     startTick = platform::tickCount();
     // The music is already playing; start it again together with the clock.
     musicSetPosition(0);
+}
 
-    for (;;) {
-        platform::Event event;
-        if (platform::takeEvent(&event)) {
-            if (event.type == platform::Event::Quit)
-                break;
-            windowProc(event);
-        }
-        if (platform::escapeHeld())
-            break;
+bool drawFramePass(FrameLoop* loop) {
+    platform::Event event;
+    if (platform::takeEvent(&event)) {
+        if (event.type == platform::Event::Quit)
+            return false;
+        windowProc(event);
+    }
+    if (platform::escapeHeld())
+        return false;
 
-        const int32_t t =
-            static_cast<int32_t>(platform::ticksBetween(startTick, platform::tickCount()));
-        const uint32_t passStart = platform::tickCount();
+    const int32_t t =
+        static_cast<int32_t>(platform::ticksBetween(startTick, platform::tickCount()));
+    loop->passStart = platform::tickCount();
 
-        const EffectEntry* row = findEffect(table, t);
-        // After a teardown in this pass no context is current: drawing and
-        // swapping would reach GL without one, so the pass only keeps time.
-        const bool drawable = platform::contextCurrent();
-        if (row && drawable)
-            row->render(frameTime);
-        if (drawable)
-            platform::swapBuffers();
+    const EffectEntry* row = findEffect(loop->table, t);
+    loop->matched = row != nullptr;
+    // After a teardown in this pass no context is current: drawing and
+    // swapping would reach GL without one, so the pass only keeps time.
+    const bool drawable = platform::contextCurrent();
+    if (row && drawable)
+        row->render(loop->frameTime);
+    if (drawable)
+        platform::swapBuffers();
+    return true;
+}
 
-        busyTotal += static_cast<int32_t>(platform::ticksBetween(passStart, platform::tickCount()));
-        frameCount += 1;
-        frameTime = static_cast<float>(static_cast<double>(busyTotal) / frameCount);
+bool finishFramePass(FrameLoop* loop) {
+    loop->busyTotal +=
+        static_cast<int32_t>(platform::ticksBetween(loop->passStart, platform::tickCount()));
+    loop->frameCount += 1;
+    loop->frameTime = static_cast<float>(static_cast<double>(loop->busyTotal) / loop->frameCount);
+    // Painting needs no handling here: every pass redraws the whole frame.
+    return loop->matched;
+}
 
-        // Painting needs no handling here: every pass redraws the whole frame.
-        if (!row)
-            break;
+void runFrameLoopWith(const EffectEntry* table) {
+    FrameLoop loop;
+    startFrameLoop(&loop, table);
+    while (drawFramePass(&loop) && finishFramePass(&loop)) {
     }
 }
 
@@ -180,7 +204,7 @@ void runFrameLoop() {
     runFrameLoopWith(effectTable);
 }
 
-int showMain() {
+int startShow() {
     const platform::WindowRequest request = {CLASS_NAME, WINDOW_TITLE, windowWidth, windowHeight};
     switch (platform::openWindow(request)) {
     case platform::WindowOk:
@@ -210,6 +234,12 @@ int showMain() {
     runEffectSetups();
     musicInit();
     musicPlay();
+    return 0;
+}
+
+int showMain() {
+    if (startShow() != 0)
+        return 1;
     runFrameLoop();
     return 0;
 }

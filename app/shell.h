@@ -16,6 +16,8 @@ struct EffectEntry {
 
 // Eight rows and an all-zero terminator (recognised by its null callback).
 extern const EffectEntry effectTable[];
+// The end of the last row: the last millisecond that the show still draws.
+constexpr int SHOW_LAST_MS = 169000;
 
 extern int windowWidth;
 extern int windowHeight;
@@ -24,6 +26,9 @@ extern uint32_t startTick;
 // The whole run: window, context, GL state, effect setups, music, frame loop.
 // 0 after a normal end; 1 when start-up failed (after its message).
 int showMain();
+// Start-up up to the frame loop: window, context, GL state, effect setups and
+// music. 0 when the show can run; 1 when start-up failed (after its message).
+int startShow();
 
 void initGlState();
 void initGl();
@@ -38,6 +43,28 @@ void teardown();
 void runFrameLoop();
 // The same loop over another schedule (tests).
 void runFrameLoopWith(const EffectEntry* table);
+
+// One run of the frame loop, kept between its passes. The loop above runs the
+// passes back to back; the browser build runs one per animation frame, and
+// finishes it when the next frame begins, which is when its buffer swap has
+// been presented.
+struct FrameLoop {
+    const EffectEntry* table = nullptr;
+    float frameTime = 0.0f; // mean pass duration so far, passed to the callbacks
+    int32_t busyTotal = 0;  // sum of the pass durations
+    int32_t frameCount = 0; // passes completed
+    uint32_t passStart = 0; // tick count at the start of the current pass
+    bool matched = false;   // a schedule row held the current pass's time
+};
+// Starts the loop's clock and moves the music back to order 0.
+void startFrameLoop(FrameLoop* loop, const EffectEntry* table);
+// A pass up to and with its buffer swap: at most one message, the Escape
+// test, the schedule and the render callback. False when the loop ends before
+// drawing (a quit message, Escape held).
+bool drawFramePass(FrameLoop* loop);
+// The rest of that pass once its swap has completed: the timing that becomes
+// the next frameTime. False when no row held the pass's time: the show is over.
+bool finishFramePass(FrameLoop* loop);
 // The first row of table whose span holds t, or null when the terminator is
 // reached first.
 const EffectEntry* findEffect(const EffectEntry* table, int t);

@@ -22,6 +22,7 @@
 #include "music/music.h"
 #include "platform/offline_module.h"
 #include "platform/offscreen.h"
+#include "platform/platform.h"
 
 int main(int argc, char** argv) {
     int frames = argc > 1 ? std::atoi(argv[1]) : 400;
@@ -35,9 +36,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     platform::OfflineModule module;
-    if (!module.loadFile("tavara/amerikka.it", nullptr)) {
-        std::fprintf(stderr, "frame_bench: cannot load tavara/amerikka.it (run from the build "
-                             "folder)\n");
+    const std::string song = platform::dataPath(MUSIC_FILE);
+    if (!module.loadFile(song, nullptr)) {
+        std::fprintf(stderr, "frame_bench: cannot load %s (run from the build folder)\n",
+                     song.c_str());
         return 1;
     }
     initGl();

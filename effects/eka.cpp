@@ -9,6 +9,8 @@
 #include <cmath>
 
 #include "effects/effects.h"
+#include "effects/media_files.h"
+#include "effects/picture_pulse.h"
 #include "music/music.h"
 #include "render/overlay.h"
 #include "resources/texture.h"
@@ -20,8 +22,6 @@ float ekaAngle = 0.0f;                        // phase of the sway and opacity s
 float ekaSpread = 0.1f;                       // step between the layers, virtual units
 float ekaPulse[4] = {0.0f, 0.0f, 0.0f, 0.0f}; // growth of the four copies, 0 to 100
 
-const int PULSE_ROWS[4] = {8, 12, 16, 20};
-
 } // namespace
 
 // Shared with "toka efu", which draws it as its background.
@@ -29,9 +29,9 @@ Texture* ekaPulseTexture = nullptr; // "tavara\gay.jpg"
 
 int ekaSetup() {
     ekaBackgroundTexture = new Texture;
-    ekaBackgroundTexture->load("tavara\\image8.jpg");
+    ekaBackgroundTexture->load(tavara::IMAGE8_JPG);
     ekaPulseTexture = new Texture;
-    return ekaPulseTexture->load("tavara\\gay.jpg");
+    return ekaPulseTexture->load(tavara::GAY_JPG);
 }
 
 void ekaRender(float frameTime) {
@@ -51,22 +51,8 @@ void ekaRender(float frameTime) {
     // Takes effect from the next frame: the first frame still uses 0.1.
     ekaSpread = static_cast<float>(std::fabs(std::sin(ekaAngle * 0.005743144424131628)) * 10.0);
 
-    if (musicOrder() >= 4) {
-        drawImage(ekaPulseTexture, 160.0f, 120.0f, 480.0f, 360.0f, 0.75f, false);
-        for (int n = 0; n < 4; ++n) {
-            if (musicRow() >= PULSE_ROWS[n]) {
-                ekaPulse[n] = static_cast<float>(ekaPulse[n] + frameTime * 0.3);
-                if (ekaPulse[n] > 100.0f)
-                    ekaPulse[n] = 100.0f;
-            }
-        }
-        for (int n = 0; n < 4; ++n) {
-            const double p = ekaPulse[n];
-            drawImage(ekaPulseTexture, static_cast<float>(160.0 - 1.6 * p),
-                      static_cast<float>(120.0 - 1.2 * p), static_cast<float>(480.0 + 1.6 * p),
-                      static_cast<float>(360.0 + 1.2 * p), 0.75f, false);
-        }
-    }
+    if (musicOrder() >= 4)
+        drawPicturePulse(ekaPulseTexture, ekaPulse, frameTime);
 
     ekaAngle = static_cast<float>(ekaAngle + frameTime * 0.025);
 }

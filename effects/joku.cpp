@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "effects/effects.h"
+#include "effects/media_files.h"
 #include "effects/scene_setup.h"
 #include "music/music.h"
 #include "render/camera.h"
@@ -33,11 +34,6 @@ float jokuPanAngle = 0.0f; // view direction of the pan camera, degrees
 float jokuFlash = 0.0f;    // red of light 1's diffuse colour, 0 to 1
 
 const double DEGREES_TO_RADIANS = 0.01745277777777778; // 3.1415 / 180
-
-const char* const IMAGE_FILES[6] = {"tavara\\c1.jpg", "tavara\\c2.jpg", "tavara\\c3.jpg",
-                                    "tavara\\c4.jpg", "tavara\\c5.jpg", "tavara\\c6.jpg"};
-const char* const LETTER_FILES[3] = {"tavara\\letter1.jpg", "tavara\\letter2.jpg",
-                                     "tavara\\letter3.jpg"};
 
 // Where each order from 24 on lays its picture; the fourth stops 20 units
 // short of the right edge.
@@ -62,11 +58,11 @@ void jokuSetup() {
     glEnable(GL_DEPTH_TEST);
 
     if (!jokuModel)
-        jokuModel = loadSceneModel("tavara\\fps.3ds", true);
+        jokuModel = loadSceneModel(tavara::FPS_3DS);
     for (int i = 0; i < 6; ++i)
-        loadTextureOnce(jokuImages[i], IMAGE_FILES[i]);
+        loadTextureOnce(jokuImages[i], tavara::C_JPG[i]);
     for (int i = 0; i < 3; ++i)
-        loadTextureOnce(jokuLetters[i], LETTER_FILES[i]);
+        loadTextureOnce(jokuLetters[i], tavara::LETTER_JPG[i]);
 }
 
 void jokuRender(float frameTime) {

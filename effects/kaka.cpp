@@ -9,6 +9,7 @@
 
 #include "effects/demo_rand.h"
 #include "effects/effects.h"
+#include "effects/media_files.h"
 #include "effects/scene_setup.h"
 #include "music/music.h"
 #include "render/overlay.h"
@@ -37,8 +38,8 @@ void kakaSetup() {
 
     // No textures: the model is only ever drawn untextured.
     if (!kakaModel)
-        kakaModel = loadSceneModel("tavara\\kiina.3ds", false);
-    loadTextureOnce(kakaLayerTexture, "tavara\\tulimeri.jpg");
+        kakaModel = loadSceneModel(tavara::KIINA_3DS);
+    loadTextureOnce(kakaLayerTexture, tavara::TULIMERI_JPG);
 }
 
 void kakaRender(float frameTime) {

@@ -10,6 +10,7 @@
 
 #include "effects/demo_rand.h"
 #include "effects/effects.h"
+#include "effects/media_files.h"
 #include "effects/scene_setup.h"
 #include "resources/model.h"
 
@@ -44,7 +45,7 @@ void levelSetup() {
     glCullFace(GL_BACK);
 
     if (!levelModel) {
-        levelModel = loadSceneModel("tavara\\level.3ds", true);
+        levelModel = loadSceneModel(tavara::LEVEL_3DS);
         // Each texture repeats ten times across the grid.
         for (int m = 0; m < SCROLLED_MESHES; ++m) {
             Mesh* mesh = scrolledMesh(m);

@@ -6,6 +6,7 @@
 #include <GL/gl.h>
 
 #include "effects/effects.h"
+#include "effects/media_files.h"
 #include "render/overlay.h"
 #include "resources/texture.h"
 
@@ -18,7 +19,7 @@ float loppuFade = 1.0f; // alpha of the black overlay; no floor, a negative alph
 
 int loppuSetup() {
     alttariTexture = new Texture;
-    return alttariTexture->load("tavara\\alttari.jpg");
+    return alttariTexture->load(tavara::ALTTARI_JPG);
 }
 
 void loppuRender(float frameTime) {

@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "effects/effects.h"
+#include "effects/media_files.h"
 #include "effects/scene_setup.h"
 #include "render/camera.h"
 #include "render/overlay.h"
@@ -41,14 +42,14 @@ void muijaSetup() {
     glCullFace(GL_BACK);
 
     if (!muijaModel) {
-        muijaModel = loadSceneModel("tavara\\nainen.3ds", true);
+        muijaModel = loadSceneModel(tavara::NAINEN_3DS);
         // The first material is drawn opaque whatever the file says; a model
         // that failed to load has no material to change.
         if (muijaModel->materialCount > 0 && muijaModel->materials[0])
             muijaModel->materials[0]->opacity = 1.0f;
     }
-    loadTextureOnce(muijaOverlay, "tavara\\pimee.jpg");
-    loadTextureOnce(muijaBackground, "tavara\\neito.jpg");
+    loadTextureOnce(muijaOverlay, tavara::PIMEE_JPG);
+    loadTextureOnce(muijaBackground, tavara::NEITO_JPG);
 }
 
 void muijaRender(float frameTime) {

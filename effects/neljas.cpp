@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "effects/effects.h"
+#include "effects/media_files.h"
 #include "effects/scene_setup.h"
 #include "render/camera.h"
 #include "resources/model.h"
@@ -33,7 +34,7 @@ void neljasSetup() {
     glCullFace(GL_BACK);
 
     if (!neljasModel)
-        neljasModel = loadSceneModel("tavara\\fps2.3ds", true);
+        neljasModel = loadSceneModel(tavara::FPS2_3DS);
 }
 
 void neljasRender(float frameTime) {

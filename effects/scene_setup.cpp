@@ -5,6 +5,7 @@
 
 #include <GL/gl.h>
 
+#include "effects/media_files.h"
 #include "resources/model.h"
 #include "resources/texture.h"
 
@@ -18,10 +19,10 @@ void setSceneLight(const float ambient[4], const float diffuse[4], const float p
     glEnable(GL_CULL_FACE);
 }
 
-Model* loadSceneModel(const char* path, bool withTextures) {
+Model* loadSceneModel(const SceneFile& mesh) {
     Model* model = new Model;
-    model->load(path);
-    if (withTextures)
+    model->load(mesh.path);
+    if (mesh.textured)
         model->loadTextures();
     for (int i = 0; i < model->meshCount; ++i)
         computeNormals(model->meshes[i]);

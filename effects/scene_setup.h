@@ -8,15 +8,17 @@
 
 class Model;
 class Texture;
+struct SceneFile;
 
 // Sets light 1's ambient and diffuse colours and its position, then enables
 // light 1, lighting, 2D texturing and face culling, in that order.
 void setSceneLight(const float ambient[4], const float diffuse[4], const float position[4]);
 
-// A new model read from path; with withTextures its materials' textures are
-// loaded (needs the GL context); then the normals of every mesh, in order.
-// A missing file gives an empty model, which draws nothing.
-Model* loadSceneModel(const char* path, bool withTextures);
+// A new model read from the mesh file; when the file is drawn textured its
+// materials' textures are loaded (needs the GL context); then the normals of
+// every mesh, in order. A missing file gives an empty model, which draws
+// nothing.
+Model* loadSceneModel(const SceneFile& mesh);
 
 // Creates and loads the texture only while the pointer is still null, so a
 // setup that runs again on a scene's first frame loads nothing twice.

@@ -9,6 +9,8 @@
 #include <GL/gl.h>
 
 #include "effects/effects.h"
+#include "effects/media_files.h"
+#include "effects/picture_pulse.h"
 #include "effects/scene_setup.h"
 #include "music/music.h"
 #include "render/overlay.h"
@@ -24,8 +26,6 @@ float tokaPitch = 0.0f;                        // turn of the ball about X, degr
 float tokaWhiteFade = 1.0f;                    // alpha of the white fade
 float tokaGreenFade = 1.0f;                    // alpha of the green fade of orders 10 to 14
 float tokaPulse[4] = {0.0f, 0.0f, 0.0f, 0.0f}; // growth of the copies, 0 to 100
-
-const int PULSE_ROWS[4] = {8, 12, 16, 20};
 
 // Asked afresh at every test: a late test may see a later position.
 bool inGreenOrders() {
@@ -45,8 +45,8 @@ void tokaSetup() {
     glCullFace(GL_BACK);
 
     if (!tokaBall)
-        tokaBall = loadSceneModel("tavara\\pallo.3ds", true);
-    loadTextureOnce(titleTexture, "tavara\\vtdemo.jpg");
+        tokaBall = loadSceneModel(tavara::PALLO_3DS);
+    loadTextureOnce(titleTexture, tavara::VTDEMO_JPG);
 }
 
 void tokaRender(float frameTime) {
@@ -97,20 +97,7 @@ void tokaRender(float frameTime) {
             for (float& pulse : tokaPulse)
                 pulse = 0.0f;
         }
-        drawImage(picture, 160.0f, 120.0f, 480.0f, 360.0f, 0.75f, false);
-        for (int i = 0; i < 4; ++i) {
-            if (musicRow() >= PULSE_ROWS[i]) {
-                tokaPulse[i] = static_cast<float>(tokaPulse[i] + frameTime * 0.3);
-                if (tokaPulse[i] > 100.0f)
-                    tokaPulse[i] = 100.0f;
-            }
-        }
-        for (int i = 0; i < 4; ++i) {
-            const double p = tokaPulse[i];
-            drawImage(picture, static_cast<float>(160.0 - p * 1.6),
-                      static_cast<float>(120.0 - p * 1.2), static_cast<float>(480.0 + p * 1.6),
-                      static_cast<float>(360.0 + p * 1.2), 0.75f, false);
-        }
+        drawPicturePulse(picture, tokaPulse, frameTime);
     }
 
     // The green fade lies both under and over the white one.

@@ -8,6 +8,7 @@
 
 #include "effects/demo_rand.h"
 #include "effects/effects.h"
+#include "effects/media_files.h"
 #include "music/music.h"
 #include "render/overlay.h"
 #include "resources/texture.h"
@@ -29,9 +30,9 @@ void drawShaken(Texture* texture) {
 
 int tymaSetup() {
     huutoTexture = new Texture;
-    huutoTexture->load("tavara\\huuto.jpg");
+    huutoTexture->load(tavara::HUUTO_JPG);
     pleaseTexture = new Texture;
-    return pleaseTexture->load("tavara\\please.jpg");
+    return pleaseTexture->load(tavara::PLEASE_JPG);
 }
 
 void tymaRender(float frameTime) {

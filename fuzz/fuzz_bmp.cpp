@@ -1,12 +1,14 @@
 // libFuzzer target for the BMP decoder: any bytes through decodeDib; a result
 // must have a positive size and width x height x 3 readable bytes, a failure
-// one of the loader's messages.
+// one of the loader's messages, and either must keep the decoder's memory
+// budget.
 //
 // Fuzzer thread. Sizes in pixels.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz/alloc_count.h"
 #include "resources/dib.h"
 
 namespace {
@@ -21,7 +23,11 @@ void check(bool ok) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* message = nullptr;
+    alloccount::startCounting();
     DibImage* image = decodeDib(data, size, &message);
+    alloccount::checkBudget(
+        alloccount::stopCounting(),
+        image ? dibReadBudget(image->width, image->height) : dibReadBudget(0, 0), size);
     if (!image) {
         check(message != nullptr);
         check(strcmp(message, "Out of memory.") == 0 ||

@@ -1,11 +1,13 @@
 // libFuzzer target for the JPEG decoder: any bytes through decodeJpeg; a
 // result must have one or three channels and width x height x channels
-// readable bytes.
+// readable bytes, and every call must keep the decoder's memory budget for the
+// picture its header declares.
 //
 // Fuzzer thread. Sizes in pixels.
 #include <cstdint>
 #include <cstdlib>
 
+#include "fuzz/alloc_count.h"
 #include "resources/jpeg.h"
 
 namespace {
@@ -25,7 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int width = 0;
     int height = 0;
     int channels = 0;
+    alloccount::startCounting();
     unsigned char* pixels = decodeJpeg(&width, &height, &channels, data, static_cast<int>(size));
+    alloccount::checkBudget(alloccount::stopCounting(), jpegReadBudget(width, height, channels),
+                            size);
     if (!pixels) {
         return 0;
     }

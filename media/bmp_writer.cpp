@@ -6,17 +6,9 @@
 
 #include <cmath>
 
+#include "media/little_endian.h"
+
 namespace {
-
-void put16(std::vector<unsigned char>& out, uint32_t v) {
-    out.push_back(static_cast<unsigned char>(v & 0xFF));
-    out.push_back(static_cast<unsigned char>((v >> 8) & 0xFF));
-}
-
-void put32(std::vector<unsigned char>& out, uint32_t v) {
-    put16(out, v & 0xFFFF);
-    put16(out, v >> 16);
-}
 
 // File header and info header for a bottom-up BI_RGB bitmap.
 std::vector<unsigned char> headers(int width, int height, int bitCount, uint32_t colors,
@@ -27,20 +19,20 @@ std::vector<unsigned char> headers(int width, int height, int bitCount, uint32_t
     out.reserve(offBits + imageSize);
     out.push_back('B');
     out.push_back('M');
-    put32(out, offBits + imageSize); // file size
-    put32(out, 0);                   // reserved
-    put32(out, offBits);
-    put32(out, 40);
-    put32(out, static_cast<uint32_t>(width));
-    put32(out, static_cast<uint32_t>(height));
-    put16(out, 1); // planes
-    put16(out, static_cast<uint32_t>(bitCount));
-    put32(out, 0); // BI_RGB
-    put32(out, imageSize);
-    put32(out, 2835); // 72 dpi, as pixels per metre
-    put32(out, 2835);
-    put32(out, colors);
-    put32(out, colors);
+    putLe32(out, offBits + imageSize); // file size
+    putLe32(out, 0);                   // reserved
+    putLe32(out, offBits);
+    putLe32(out, 40);
+    putLe32(out, static_cast<uint32_t>(width));
+    putLe32(out, static_cast<uint32_t>(height));
+    putLe16(out, 1); // planes
+    putLe16(out, static_cast<uint32_t>(bitCount));
+    putLe32(out, 0); // BI_RGB
+    putLe32(out, imageSize);
+    putLe32(out, 2835); // 72 dpi, as pixels per metre
+    putLe32(out, 2835);
+    putLe32(out, colors);
+    putLe32(out, colors);
     return out;
 }
 

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include "media/little_endian.h"
+
 namespace {
 
 constexpr int MAX_CHANNELS = 64;
@@ -20,22 +22,13 @@ constexpr uint16_t TRACKER_VERSION = 0x0214;
 struct Bytes {
     std::vector<unsigned char> data;
     void u8(int v) { data.push_back(static_cast<unsigned char>(v & 0xFF)); }
-    void u16(uint32_t v) {
-        u8(v);
-        u8(v >> 8);
-    }
-    void u32(uint32_t v) {
-        u16(v & 0xFFFF);
-        u16(v >> 16);
-    }
+    void u16(uint32_t v) { putLe16(data, v); }
+    void u32(uint32_t v) { putLe32(data, v); }
     void text(const std::string& s, size_t size) {
         for (size_t i = 0; i < size; ++i)
             u8(i + 1 < size && i < s.size() ? s[i] : 0);
     }
-    void put32(size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            data[at + i] = static_cast<unsigned char>((v >> (8 * i)) & 0xFF);
-    }
+    void put32(size_t at, uint32_t v) { patchLe32(data, at, v); }
 };
 
 // Packs one pattern: per row, each non-empty cell as channel marker, mask and

@@ -369,11 +369,9 @@ bool writeFps2(const std::string& dir) {
     return save(dir, "fps2.3ds", materials, {b.mesh});
 }
 
+} // namespace
+
 bool writeMeshes(const std::string& dir) {
     return writeMeshTextures(dir) && writePallo(dir) && writeLevel(dir) && writeKiina(dir) &&
            writeNainen(dir) && writeFps(dir) && writeFps2(dir);
 }
-
-const MediaRegistration registration{"meshes", writeMeshes};
-
-} // namespace

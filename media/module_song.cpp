@@ -436,6 +436,8 @@ ItModule compose() {
     return m;
 }
 
+} // namespace
+
 bool writeModule(const std::string& dir) {
     const std::vector<unsigned char> bytes = writeIt(compose());
     if (bytes.empty()) {
@@ -444,7 +446,3 @@ bool writeModule(const std::string& dir) {
     }
     return writeMediaFile(dir, "amerikka.it", bytes);
 }
-
-MediaRegistration reg{"module", writeModule};
-
-} // namespace

@@ -319,6 +319,8 @@ bool alttari(Image* out) {
     return ok;
 }
 
+} // namespace
+
 bool writePictures(const std::string& dir) {
     bool ok =
         writeJpegMedia(dir, "image8.jpg", image8()) && writeJpegMedia(dir, "gay.jpg", gay()) &&
@@ -339,7 +341,3 @@ bool writePictures(const std::string& dir) {
     ok = ok && alttari(&im) && writeJpegMedia(dir, "alttari.jpg", im);
     return ok;
 }
-
-const MediaRegistration registration{"pictures", writePictures};
-
-} // namespace

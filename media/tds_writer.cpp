@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "media/little_endian.h"
+
 namespace {
 
 class ChunkWriter {
@@ -15,14 +17,8 @@ class ChunkWriter {
     explicit ChunkWriter(std::vector<unsigned char>& o) : out(o) {}
 
     void u8(uint8_t v) { out.push_back(v); }
-    void u16(uint16_t v) {
-        out.push_back(static_cast<unsigned char>(v & 0xFF));
-        out.push_back(static_cast<unsigned char>(v >> 8));
-    }
-    void u32(uint32_t v) {
-        u16(static_cast<uint16_t>(v & 0xFFFF));
-        u16(static_cast<uint16_t>(v >> 16));
-    }
+    void u16(uint16_t v) { putLe16(out, v); }
+    void u32(uint32_t v) { putLe32(out, v); }
     void f32(float v) {
         uint32_t bits = 0;
         std::memcpy(&bits, &v, sizeof bits);
@@ -39,11 +35,7 @@ class ChunkWriter {
         u32(0);
         return at;
     }
-    void end(size_t at) {
-        const uint32_t length = static_cast<uint32_t>(out.size() - at);
-        for (int i = 0; i < 4; ++i)
-            out[at + 2 + i] = static_cast<unsigned char>((length >> (8 * i)) & 0xFF);
-    }
+    void end(size_t at) { patchLe32(out, at + 2, static_cast<uint32_t>(out.size() - at)); }
 };
 
 void writeColor(ChunkWriter& w, uint16_t id, const TdsColor& c) {

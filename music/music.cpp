@@ -15,38 +15,37 @@
 
 namespace {
 
-// Handle of the loaded module: 1 once the player holds it, 0 for none.
-uint32_t musicHandle = 0;
 // The position that musicRowChanged saw last; all bits set before the first
 // call, which no real position equals.
 uint32_t lastPosition = 0xFFFFFFFFu;
 
 const MusicSource* source = nullptr;
 
-uint32_t playerPosition() {
+uint32_t playerPosition(void*) {
     return platform::modulePlayerPosition();
 }
-int playerSetPosition(int order) {
+int playerSetPosition(void*, int order) {
     return platform::modulePlayerSetOrder(order);
 }
-const MusicSource PLAYER_SOURCE = {playerPosition, playerSetPosition};
+const MusicSource PLAYER_SOURCE = {playerPosition, playerSetPosition, nullptr};
 
-// The scripted source of the tests.
+// The scripted source of the tests; its user pointer is the word it reports.
 uint32_t scriptWord = 0;
-uint32_t scriptPosition() {
-    return scriptWord;
+uint32_t scriptPosition(void* word) {
+    return *static_cast<uint32_t*>(word);
 }
-int scriptSetPosition(int order) {
-    scriptWord = platform::positionWord(order, 0);
+int scriptSetPosition(void* word, int order) {
+    *static_cast<uint32_t*>(word) = platform::positionWord(order, 0);
     return 1;
 }
-const MusicSource SCRIPT_SOURCE = {scriptPosition, scriptSetPosition};
+const MusicSource SCRIPT_SOURCE = {scriptPosition, scriptSetPosition, &scriptWord};
 
 const MusicSource& currentSource() {
     return source ? *source : PLAYER_SOURCE;
 }
 uint32_t position() {
-    return currentSource().position();
+    const MusicSource& current = currentSource();
+    return current.position(current.user);
 }
 
 } // namespace
@@ -54,9 +53,8 @@ uint32_t position() {
 int musicInit() {
     if (platform::modulePlayerOpen(platform::PLAYER_RATE) != platform::PlayerOk)
         musicFail("Can't initialize device");
-    if (platform::modulePlayerLoad(platform::dataPath("tavara\\amerikka.it")) != platform::PlayerOk)
+    if (platform::modulePlayerLoad(platform::dataPath(MUSIC_FILE)) != platform::PlayerOk)
         musicFail("Can't play the file");
-    musicHandle = 1;
     return 0;
 }
 
@@ -66,7 +64,8 @@ void musicPlay() {
 }
 
 int musicSetPosition(int order) {
-    return currentSource().setPosition(order & 0xFFFF);
+    const MusicSource& current = currentSource();
+    return current.setPosition(current.user, order & 0xFFFF);
 }
 
 int musicOrder() {
@@ -90,7 +89,6 @@ void musicFail(const char* message) {
     std::printf("Error(%d): %s\n", code, message);
     std::fflush(stdout);
     platform::modulePlayerClose();
-    musicHandle = 0;
     // A failure must not look like success to whoever started the show.
     std::_Exit(1);
 }

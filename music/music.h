@@ -7,6 +7,9 @@
 
 #include <cstdint>
 
+// The module the show plays.
+inline constexpr char MUSIC_FILE[] = "tavara\\amerikka.it";
+
 // Opens the default output at 44100 Hz and loads the module. On failure prints
 // "Error(%d): %s\n" and ends the process with status 1. Returns 0.
 int musicInit();
@@ -26,9 +29,13 @@ int musicRowChanged();
 // Where the position comes from. The show always uses the real player; the
 // capture program takes the position of an offline render at a virtual time,
 // and tests script it.
+// Both functions get the source's user pointer.
 struct MusicSource {
-    uint32_t (*position)();        // position word: order in bits 0-15, row in bits 16-31
-    int (*setPosition)(int order); // row 0 of the order; the player's success flag
+    // The position word: order in bits 0-15, row in bits 16-31.
+    uint32_t (*position)(void* user);
+    // Moves to row 0 of the order; the player's success flag.
+    int (*setPosition)(void* user, int order);
+    void* user;
 };
 // Installs a source (null: the real player).
 void musicSetSource(const MusicSource* source);

@@ -30,7 +30,8 @@ GLuint depthBuffer = 0;
 int surfaceWidth = 0;
 int surfaceHeight = 0;
 uint32_t ticks = 0;
-void (*swapHook)() = nullptr;
+void (*swapHook)(void*) = nullptr;
+void* swapHookUser = nullptr;
 
 PFNGLGENFRAMEBUFFERSEXTPROC genFramebuffers = nullptr;
 PFNGLBINDFRAMEBUFFEREXTPROC bindFramebuffer = nullptr;
@@ -191,7 +192,7 @@ void offscreenSwapBuffers() {
         glFinish();
     }
     if (swapHook) {
-        swapHook();
+        swapHook(swapHookUser);
     }
 }
 
@@ -298,8 +299,9 @@ uint32_t virtualTicks() {
     return ticks;
 }
 
-void setSwapHook(void (*hook)()) {
+void setSwapHook(void (*hook)(void* user), void* user) {
     swapHook = hook;
+    swapHookUser = user;
 }
 
 std::vector<unsigned char> readPixelsRGB() {

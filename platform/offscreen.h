@@ -27,9 +27,9 @@ int offscreenHeight();
 // The off-screen backend's virtual clock.
 void setVirtualTicks(uint32_t ms);
 uint32_t virtualTicks();
-// Called after every swap of the off-screen backend (null for none); the
-// capture program advances its clock and grabs the frame here.
-void setSwapHook(void (*hook)());
+// Called with user after every swap of the off-screen backend (null hook for
+// none); the capture program advances its clock and grabs the frame here.
+void setSwapHook(void (*hook)(void* user), void* user);
 
 // The current colour buffer as tightly packed RGB, top row first.
 std::vector<unsigned char> readPixelsRGB();

@@ -11,9 +11,6 @@
 // platform.
 #include "platform/platform.h"
 
-#include <SDL.h>
-
-#include <cstdlib>
 #include <deque>
 
 namespace platform {
@@ -24,12 +21,6 @@ std::deque<Event> posted;
 // Off until the show turns them on: a modal box in a headless test or a tool
 // would wait for a click that never comes.
 bool boxesEnabled = false;
-
-bool displayAvailable() {
-    const char* x11 = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    return (x11 && *x11) || (wayland && *wayland);
-}
 
 } // namespace
 
@@ -83,8 +74,8 @@ void clearPostedEvents() {
 void showErrorBox(const char* caption, const char* text) {
     std::fprintf(stderr, "%s: %s\n", caption, text);
     std::fflush(stderr);
-    if (boxesEnabled && displayAvailable())
-        SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption, text, nullptr);
+    if (boxesEnabled)
+        showSystemErrorBox(caption, text);
 }
 
 void setMessageBoxesEnabled(bool enabled) {

@@ -90,14 +90,14 @@ int openWindow(const WindowRequest& request);
 // Creates the GL context on the open window and makes it current; installs the
 // window's backend. False when no context could be made.
 bool createWindowContext();
-// Client size of the open window.
-void windowClientSize(int* width, int* height);
 
 // Error message box with the error icon and an OK button. The text always goes
 // to standard error as well; the box itself is shown only while boxes are
 // enabled and a display is available (tools and tests turn boxes off).
 void showErrorBox(const char* caption, const char* text);
 void setMessageBoxesEnabled(bool enabled);
+// The window system's own box, where one can be shown (the window backend's).
+void showSystemErrorBox(const char* caption, const char* text);
 
 // Data files: a path written with backslashes ("tavara\gay.jpg") names the
 // same file with slashes ("tavara/gay.jpg"), relative to the working directory.

@@ -168,7 +168,18 @@ bool framedBorders(int* top, int* left, int* bottom, int* right) {
     return false;
 }
 
+bool displayAvailable() {
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 && *x11) || (wayland && *wayland);
+}
+
 } // namespace
+
+void showSystemErrorBox(const char* caption, const char* text) {
+    if (displayAvailable())
+        SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption, text, nullptr);
+}
 
 int openWindow(const WindowRequest& request) {
     // SDL 2 takes the X11 class name only from the environment, read when the
@@ -228,12 +239,6 @@ bool createWindowContext() {
     }
     setBackend(&sdlBackend);
     return true;
-}
-
-void windowClientSize(int* width, int* height) {
-    *width = *height = 0;
-    if (window)
-        SDL_GL_GetDrawableSize(window, width, height);
 }
 
 } // namespace platform

@@ -20,13 +20,6 @@ void sendPosition(const Vec3& position) {
                static_cast<float>(position.z * MODEL_SCALE));
 }
 
-// A face whose corners name vertices the mesh does not have comes from a
-// damaged file; it is left out rather than read past the vertex array.
-bool faceInRange(const Mesh& mesh, const Face& face) {
-    return mesh.vertices != nullptr && face.a < mesh.vertexCount && face.b < mesh.vertexCount &&
-           face.c < mesh.vertexCount;
-}
-
 // The material a group names, or null when the index lies outside the loaded
 // materials (a material name in the file that matched none).
 Material* groupMaterial(const Model& model, int materialIndex) {
@@ -56,7 +49,8 @@ void drawGroup(const Mesh& mesh, const FaceGroup& group, Material* material) {
     if (group.faces) {
         for (int f = 0; f < group.faceCount; ++f) {
             const Face& face = group.faces[f];
-            if (!faceInRange(mesh, face)) {
+            // A face naming vertices the mesh lacks (a damaged file) is left out.
+            if (!faceInVertexArray(mesh, face)) {
                 continue;
             }
             for (uint16_t index : {face.a, face.b, face.c}) {
@@ -105,7 +99,7 @@ void Model::drawUntextured() {
         if (mesh->faces) {
             for (int f = 0; f < mesh->faceCount; ++f) {
                 const Face& face = mesh->faces[f];
-                if (!faceInRange(*mesh, face)) {
+                if (!faceInVertexArray(*mesh, face)) {
                     continue;
                 }
                 for (uint16_t index : {face.a, face.b, face.c}) {

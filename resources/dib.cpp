@@ -9,6 +9,13 @@
 // RLE8 and RLE4; 24 bits; 16 and 32 bits as plain RGB or with colour masks.
 // Every read is checked against the end of the file: a header, colour table,
 // mask block or pixel array that does not fit refuses the file.
+//
+// Memory budget (dibReadBudget): the picture (3 bytes a pixel) and its record,
+// nothing else. Colour tables and masks are read in place once the file is
+// known to hold them, and uncompressed rows must all be there before the
+// picture is allocated. RLE data cannot be set against the picture's size
+// (its end-of-line, delta and end codes leave any area black in a few
+// bytes), so an RLE picture is bounded by the pixel cap alone.
 #include "resources/dib.h"
 
 #include <climits>
@@ -40,10 +47,6 @@ constexpr uint32_t BI_BITFIELDS = 3;
 constexpr size_t FILE_HEADER_SIZE = 14;
 constexpr size_t CORE_HEADER_SIZE = 12;
 constexpr size_t INFO_HEADER_SIZE = 40;
-
-// Message boxes for failures; nothing turns them off (tools turn boxes off in
-// the platform layer instead).
-bool dibShowErrors = true;
 
 uint16_t u16(const unsigned char* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -209,6 +212,172 @@ DibImage* fail(const char** message, const char* text) {
     return nullptr;
 }
 
+// Where the headers say the parts of the file lie, and the picture's size as
+// stored, before any of it is checked.
+struct Layout {
+    bool hasFileHeader = false;
+    long long width = 0;
+    long long height = 0;     // negative for a picture stored top-down
+    uint64_t tableOffset = 0; // the colour table, after any masks
+    uint64_t tableBytes = 0;
+    uint64_t bitsOffset = 0;
+};
+
+// Header parsing: the optional file header, the core or info header, the
+// masks of a bitfields picture, and where the colour table and the pixel bits
+// lie. Null when the headers are whole, else the failure's message.
+const char* parseHeaders(const unsigned char* data, size_t size, Source* src, Layout* layout) {
+    if (!data) {
+        return MSG_UNKNOWN_FORMAT;
+    }
+    src->data = data;
+    src->size = size;
+
+    layout->hasFileHeader = size >= 2 && data[0] == 'B' && data[1] == 'M';
+    size_t headerOffset = 0;
+    if (layout->hasFileHeader) {
+        if (size < FILE_HEADER_SIZE) {
+            return MSG_UNKNOWN_FORMAT;
+        }
+        layout->bitsOffset = u32(data + 10);
+        headerOffset = FILE_HEADER_SIZE;
+    }
+    if (size - headerOffset < 4) {
+        return MSG_UNKNOWN_FORMAT;
+    }
+    const unsigned char* header = data + headerOffset;
+    uint32_t headerSize = u32(header);
+    if ((headerSize != CORE_HEADER_SIZE && headerSize != INFO_HEADER_SIZE) ||
+        size - headerOffset < headerSize) {
+        return MSG_UNKNOWN_FORMAT;
+    }
+
+    if (headerSize == CORE_HEADER_SIZE) {
+        layout->width = u16(header + 4);
+        layout->height = u16(header + 6);
+        src->bitCount = u16(header + 10);
+        src->paletteEntrySize = 3;
+    } else {
+        layout->width = static_cast<int32_t>(u32(header + 4));
+        layout->height = static_cast<int32_t>(u32(header + 8));
+        src->bitCount = u16(header + 14);
+        src->compression = u32(header + 16);
+        src->paletteEntrySize = 4;
+    }
+    src->colorCount = dibColorCount(header);
+
+    // The masks of a bitfields picture follow the info header, ahead of any
+    // colour table.
+    layout->tableOffset = headerOffset + headerSize;
+    if (src->compression == BI_BITFIELDS) {
+        if (src->bitCount != 16 && src->bitCount != 32) {
+            return MSG_CONVERSION;
+        }
+        if (size < layout->tableOffset + 12) {
+            return MSG_CONVERSION;
+        }
+        for (int c = 0; c < 3; c++) {
+            src->masks[c] = u32(data + layout->tableOffset + 4 * c);
+        }
+        layout->tableOffset += 12;
+    } else if (src->bitCount == 16) {
+        src->masks[0] = 0x7C00;
+        src->masks[1] = 0x03E0;
+        src->masks[2] = 0x001F;
+    } else if (src->bitCount == 32) {
+        src->masks[0] = 0x00FF0000;
+        src->masks[1] = 0x0000FF00;
+        src->masks[2] = 0x000000FF;
+    }
+    layout->tableBytes = static_cast<uint64_t>(src->colorCount) * src->paletteEntrySize;
+    if (!layout->hasFileHeader) {
+        layout->bitsOffset = layout->tableOffset + layout->tableBytes;
+    }
+    return nullptr;
+}
+
+// Checks of the picture the headers describe: a bit depth and compression
+// that are decoded here, a colour table in the file where pixels index one, a
+// size within the pixel cap and, for uncompressed pictures, every row in the
+// file. Fills the rest of src; null when the picture can be decoded, else the
+// failure's message.
+const char* checkPicture(const Layout& layout, Source* src) {
+    switch (src->bitCount) {
+    case 1:
+    case 4:
+    case 8:
+        // Only pictures with palette indices need the table to be there.
+        if (layout.tableOffset + layout.tableBytes > src->size) {
+            return MSG_CONVERSION;
+        }
+        src->palette = src->data + layout.tableOffset;
+        break;
+    case 16:
+    case 24:
+    case 32:
+        break;
+    default:
+        return MSG_CONVERSION;
+    }
+    bool rle = src->compression == BI_RLE8 || src->compression == BI_RLE4;
+    if (!(src->compression == BI_RGB || src->compression == BI_BITFIELDS ||
+          (src->compression == BI_RLE8 && src->bitCount == 8) ||
+          (src->compression == BI_RLE4 && src->bitCount == 4))) {
+        return MSG_CONVERSION;
+    }
+    // Top-down pictures are turned over; RLE pictures cannot be stored so.
+    long long width = layout.width;
+    long long height = layout.height;
+    if (height < 0) {
+        if (rle) {
+            return MSG_CONVERSION;
+        }
+        src->topDown = true;
+        height = -height;
+    }
+    if (width <= 0 || height <= 0 || height > INT_MAX || layout.bitsOffset > src->size) {
+        return MSG_CONVERSION;
+    }
+    if (static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > MAX_DIB_PIXELS) {
+        return MSG_OUT_OF_MEMORY;
+    }
+    src->width = static_cast<int>(width);
+    src->height = static_cast<int>(height);
+    src->bitsOffset = static_cast<size_t>(layout.bitsOffset);
+    if (!rle) {
+        uint64_t stride = ((static_cast<uint64_t>(width) * src->bitCount + 31) / 32) * 4;
+        uint64_t lastRow = (static_cast<uint64_t>(width) * src->bitCount + 7) / 8;
+        // The last row need not carry its padding bytes.
+        if (layout.bitsOffset + stride * (height - 1) + lastRow > src->size) {
+            return MSG_CONVERSION;
+        }
+    }
+    return nullptr;
+}
+
+// Pixel decoding of a checked picture into a new DibImage.
+DibImage* decodePixels(const Source& src, const char** message) {
+    size_t outBytes = static_cast<size_t>(src.width) * static_cast<size_t>(src.height) * 3;
+    unsigned char* pixels = static_cast<unsigned char*>(calloc(outBytes, 1));
+    if (!pixels) {
+        return fail(message, MSG_OUT_OF_MEMORY);
+    }
+    if (src.compression == BI_RLE8 || src.compression == BI_RLE4) {
+        decodeRle(src, pixels);
+    } else {
+        decodeRows(src, pixels);
+    }
+    DibImage* image = new (std::nothrow) DibImage;
+    if (!image) {
+        free(pixels);
+        return fail(message, MSG_OUT_OF_MEMORY);
+    }
+    image->width = src.width;
+    image->height = src.height;
+    image->pixels = pixels;
+    return image;
+}
+
 } // namespace
 
 uint16_t dibColorCount(const unsigned char* header) {
@@ -239,145 +408,16 @@ DibImage* decodeDib(const unsigned char* data, size_t size, const char** message
     if (message) {
         *message = nullptr;
     }
-    if (!data) {
-        return fail(message, MSG_UNKNOWN_FORMAT);
-    }
     Source src;
-    src.data = data;
-    src.size = size;
-
-    bool hasFileHeader = size >= 2 && data[0] == 'B' && data[1] == 'M';
-    size_t headerOffset = 0;
-    uint64_t bitsOffset = 0;
-    if (hasFileHeader) {
-        if (size < FILE_HEADER_SIZE) {
-            return fail(message, MSG_UNKNOWN_FORMAT);
-        }
-        bitsOffset = u32(data + 10);
-        headerOffset = FILE_HEADER_SIZE;
+    Layout layout;
+    const char* failure = parseHeaders(data, size, &src, &layout);
+    if (!failure) {
+        failure = checkPicture(layout, &src);
     }
-    if (size - headerOffset < 4) {
-        return fail(message, MSG_UNKNOWN_FORMAT);
+    if (failure) {
+        return fail(message, failure);
     }
-    const unsigned char* header = data + headerOffset;
-    uint32_t headerSize = u32(header);
-    if ((headerSize != CORE_HEADER_SIZE && headerSize != INFO_HEADER_SIZE) ||
-        size - headerOffset < headerSize) {
-        return fail(message, MSG_UNKNOWN_FORMAT);
-    }
-
-    long long width;
-    long long height;
-    if (headerSize == CORE_HEADER_SIZE) {
-        width = u16(header + 4);
-        height = u16(header + 6);
-        src.bitCount = u16(header + 10);
-        src.paletteEntrySize = 3;
-    } else {
-        width = static_cast<int32_t>(u32(header + 4));
-        height = static_cast<int32_t>(u32(header + 8));
-        src.bitCount = u16(header + 14);
-        src.compression = u32(header + 16);
-        src.paletteEntrySize = 4;
-    }
-    src.colorCount = dibColorCount(header);
-
-    // The masks of a bitfields picture follow the info header, ahead of any
-    // colour table.
-    uint64_t tableOffset = headerOffset + headerSize;
-    if (src.compression == BI_BITFIELDS) {
-        if (src.bitCount != 16 && src.bitCount != 32) {
-            return fail(message, MSG_CONVERSION);
-        }
-        if (size < tableOffset + 12) {
-            return fail(message, MSG_CONVERSION);
-        }
-        for (int c = 0; c < 3; c++) {
-            src.masks[c] = u32(data + tableOffset + 4 * c);
-        }
-        tableOffset += 12;
-    } else if (src.bitCount == 16) {
-        src.masks[0] = 0x7C00;
-        src.masks[1] = 0x03E0;
-        src.masks[2] = 0x001F;
-    } else if (src.bitCount == 32) {
-        src.masks[0] = 0x00FF0000;
-        src.masks[1] = 0x0000FF00;
-        src.masks[2] = 0x000000FF;
-    }
-    uint64_t tableBytes = static_cast<uint64_t>(src.colorCount) * src.paletteEntrySize;
-    if (!hasFileHeader) {
-        bitsOffset = tableOffset + tableBytes;
-    }
-
-    switch (src.bitCount) {
-    case 1:
-    case 4:
-    case 8:
-        // Only pictures with palette indices need the table to be there.
-        if (tableOffset + tableBytes > size) {
-            return fail(message, MSG_CONVERSION);
-        }
-        src.palette = data + tableOffset;
-        break;
-    case 16:
-    case 24:
-    case 32:
-        break;
-    default:
-        return fail(message, MSG_CONVERSION);
-    }
-    bool rle = src.compression == BI_RLE8 || src.compression == BI_RLE4;
-    if (!(src.compression == BI_RGB || src.compression == BI_BITFIELDS ||
-          (src.compression == BI_RLE8 && src.bitCount == 8) ||
-          (src.compression == BI_RLE4 && src.bitCount == 4))) {
-        return fail(message, MSG_CONVERSION);
-    }
-    // Top-down pictures are turned over; RLE pictures cannot be stored so.
-    if (height < 0) {
-        if (rle) {
-            return fail(message, MSG_CONVERSION);
-        }
-        src.topDown = true;
-        height = -height;
-    }
-    if (width <= 0 || height <= 0 || height > INT_MAX || bitsOffset > size) {
-        return fail(message, MSG_CONVERSION);
-    }
-    if (static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > MAX_DIB_PIXELS) {
-        return fail(message, MSG_OUT_OF_MEMORY);
-    }
-    src.width = static_cast<int>(width);
-    src.height = static_cast<int>(height);
-    src.bitsOffset = static_cast<size_t>(bitsOffset);
-    if (!rle) {
-        uint64_t stride = ((static_cast<uint64_t>(width) * src.bitCount + 31) / 32) * 4;
-        uint64_t lastRow = (static_cast<uint64_t>(width) * src.bitCount + 7) / 8;
-        // The last row need not carry its padding bytes.
-        if (bitsOffset + stride * (height - 1) + lastRow > size) {
-            return fail(message, MSG_CONVERSION);
-        }
-    }
-
-    size_t outBytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
-    unsigned char* pixels = static_cast<unsigned char*>(calloc(outBytes, 1));
-    if (!pixels) {
-        return fail(message, MSG_OUT_OF_MEMORY);
-    }
-    if (rle) {
-        decodeRle(src, pixels);
-    } else {
-        decodeRows(src, pixels);
-    }
-    DibImage* image = new (std::nothrow) DibImage;
-    if (!image) {
-        free(pixels);
-        return fail(message, MSG_OUT_OF_MEMORY);
-    }
-    image->width = src.width;
-    image->height = src.height;
-    image->pixels = pixels;
-    return image;
+    return decodePixels(src, message);
 }
 
 DibImage* loadDibImage(const char* path, bool wide) {
@@ -397,24 +437,30 @@ DibImage* loadDibImage(const char* path, bool wide) {
 
     std::vector<unsigned char> bytes;
     if (!platform::readDataFile(narrow.c_str(), bytes) || bytes.empty()) {
-        if (dibShowErrors) {
-            // The message must fit 256 bytes: the path is cut, the rest kept.
-            static const char PREFIX[] = "Failed to open DIB file ";
-            static const char SUFFIX[] = ".\n";
-            char text[256];
-            int room =
-                static_cast<int>(sizeof(text) - (sizeof(PREFIX) - 1) - (sizeof(SUFFIX) - 1) - 1);
-            snprintf(text, sizeof(text), "%s%.*s%s", PREFIX, room, narrow.c_str(), SUFFIX);
-            platform::showErrorBox("Error", text);
-        }
+        // The message must fit 256 bytes: the path is cut, the rest kept.
+        static const char PREFIX[] = "Failed to open DIB file ";
+        static const char SUFFIX[] = ".\n";
+        char text[256];
+        int room = static_cast<int>(sizeof(text) - (sizeof(PREFIX) - 1) - (sizeof(SUFFIX) - 1) - 1);
+        snprintf(text, sizeof(text), "%s%.*s%s", PREFIX, room, narrow.c_str(), SUFFIX);
+        platform::showErrorBox("Error", text);
         return nullptr;
     }
     const char* message = nullptr;
     DibImage* image = decodeDib(bytes.data(), bytes.size(), &message);
-    if (!image && dibShowErrors) {
+    if (!image) {
         platform::showErrorBox("Error", message ? message : MSG_CONVERSION);
     }
     return image;
+}
+
+size_t dibReadBudget(int width, int height) {
+    size_t pixels = 0;
+    if (width > 0 && height > 0 &&
+        static_cast<uint64_t>(width) * static_cast<uint64_t>(height) <= MAX_DIB_PIXELS) {
+        pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
+    }
+    return sizeof(DibImage) + 3 * pixels;
 }
 
 void freeDibImage(DibImage* image) {

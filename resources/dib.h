@@ -24,5 +24,11 @@ DibImage* decodeDib(const unsigned char* data, size_t size, const char** message
 // Colour count of a bitmap header: colours used, else 2/16/256 by bit count.
 uint16_t dibColorCount(const unsigned char* header);
 
+// The most bytes that decodeDib allocates for a picture of width x height
+// pixels, whatever the file's length: the 24-bit picture and its record.
+// Headers, colour tables and masks are read where they lie in the file.
+// (loadDibImage reads the file into memory first.)
+size_t dibReadBudget(int width, int height);
+
 // Releases a result of loadDibImage or decodeDib.
 void freeDibImage(DibImage* image);

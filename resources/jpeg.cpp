@@ -5,6 +5,12 @@
 //
 // libjpeg reports fatal errors by calling error_exit, which by default ends the
 // process; ours jumps back here instead, so corrupt data only yields null.
+//
+// Memory budget (jpegReadBudget): the header's size is checked before the
+// library allocates anything for the picture, and the library's own memory is
+// capped (max_memory_to_use) at what the budget leaves beside the picture, so
+// a small file that declares a large progressive picture cannot ask for more
+// than that picture's coefficient buffers.
 #include "resources/jpeg.h"
 
 #include <csetjmp>
@@ -20,6 +26,8 @@ namespace {
 // Larger pictures are refused rather than allocated: no picture of the show
 // comes near this, and a hostile header can claim 65500 x 65500.
 constexpr long long MAX_JPEG_PIXELS = 1LL << 24;
+// The library's fixed structures (tables, component records, its first pool).
+constexpr size_t JPEG_FIXED_BYTES = 128 * 1024;
 
 struct ErrorManager {
     jpeg_error_mgr base;
@@ -77,6 +85,11 @@ unsigned char* decode(jpeg_decompress_struct* cinfo, ErrorManager* errors, int* 
         jpeg_destroy_decompress(cinfo);
         return nullptr;
     }
+    // Without a backing store, a library that needs more than this fails
+    // cleanly instead of allocating it.
+    size_t pictureBytes = static_cast<size_t>(pixelCount) * static_cast<size_t>(*channels);
+    cinfo->mem->max_memory_to_use =
+        static_cast<long>(jpegReadBudget(*width, *height, *channels) - pictureBytes);
 
     jpeg_start_decompress(cinfo);
     if (cinfo->output_components != *channels || cinfo->output_width != cinfo->image_width ||
@@ -108,6 +121,21 @@ unsigned char* decode(jpeg_decompress_struct* cinfo, ErrorManager* errors, int* 
 }
 
 } // namespace
+
+size_t jpegReadBudget(int width, int height, int channels) {
+    long long pixels = static_cast<long long>(width) * static_cast<long long>(height);
+    if (width <= 0 || height <= 0 || pixels > MAX_JPEG_PIXELS || (channels != 1 && channels != 3)) {
+        return JPEG_FIXED_BYTES;
+    }
+    // Coefficient buffers (progressive and multi-scan files) hold 2 bytes per
+    // channel of every pixel, rounded out to whole MCUs (at most 32 pixels);
+    // the row buffers of the last steps take a few dozen rows.
+    size_t c = static_cast<size_t>(channels);
+    size_t paddedWidth = static_cast<size_t>(width) + 32;
+    size_t paddedHeight = static_cast<size_t>(height) + 32;
+    return JPEG_FIXED_BYTES + static_cast<size_t>(pixels) * c +
+           c * paddedWidth * (2 * paddedHeight + 64);
+}
 
 unsigned char* decodeJpeg(int* width, int* height, int* channels, const unsigned char* data,
                           int length) {

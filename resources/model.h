@@ -1,5 +1,6 @@
 // A 3D Studio (.3ds) mesh file held in memory: meshes, faces, face groups by
-// material, materials with their texture maps; the chunk reader that fills it.
+// material, materials with their texture maps. The chunk reader that fills it
+// is private to model.cpp; Model::load and Model::loadFromMemory start it.
 //
 // Main thread. Positions are in the file's units; drawing scales them by
 // MODEL_SCALE. Records are created once and never freed.
@@ -49,7 +50,9 @@ class Mesh {
     Face* faces = nullptr;
     MeshVertex* vertices = nullptr;
     FaceGroup* groups[MAX_FACE_GROUPS] = {};
-    // Entries allocated in vertices; vertexCount never exceeds it.
+    // Entries allocated in vertices, all read from the file. Kept beside
+    // vertexCount for memory safety: a mapping chunk overwrites vertexCount,
+    // so only this length can bound face corners; vertexCount never exceeds it.
     int vertexCapacity = 0;
 };
 
@@ -72,65 +75,54 @@ class Material {
 class Model {
   public:
     Mesh* meshes[MAX_MESHES] = {};
+    // The mesh that vertex, face, face-material and mapping chunks fill.
     Mesh* currentMesh = nullptr;
     Material* materials[MAX_MATERIALS] = {};
+    // The material that material sub-chunks fill.
     Material* currentMaterial = nullptr;
+    // The buffer the next map-file-name chunk fills.
     char* mapNameTarget = nullptr;
     int meshCount = 0;
     int materialCount = 0;
-    // The file being read: a bounded byte span and a read position in it.
-    const unsigned char* fileData = nullptr;
-    size_t fileSize = 0;
-    size_t filePos = 0;
+    // The file itself is not kept here: the reader in model.cpp holds the
+    // bytes, its read position and the chunk bounds only while it runs.
+
+    // Name of the object chunk read last; copied into each mesh made inside it.
     char objectName[NAME_SIZE] = {};
+    // The colour and percentage read last, for the chunk that holds them.
     float colorScratch[3] = {};
     float percentScratch = 0.0f;
-    // End of the chunk being handled: no read goes past it.
-    size_t chunkEnd = 0;
-    // Nesting depth of chunk runs being read (bounded against hostile files).
-    int depth = 0;
 
     // Reads the file into the model. 0 when it cannot be opened, else 1.
     int load(const char* path);
-    // Reads a file held in memory (what load does after reading the file).
+    // Reads a file held in memory (what load does after reading the file), so
+    // that tests and fuzz targets parse exactly what the show parses; never
+    // reads outside [data, data + size).
     int loadFromMemory(const unsigned char* data, size_t size);
     // Loads the texture of every material in order (needs the GL context).
     void loadTextures();
 
-    // The chunk reader. Every read stays inside the chunk being handled.
-    void readString(char* dest);
-    // False when fewer than 6 bytes are left in the enclosing chunk.
-    bool readChunkHeader(int* id, int* length);
-    void readChunks(int byteCount);
-    void handleChunk(int id, int contentLength);
-
-    // Chunk handlers, one per id of the dispatch table.
-    void readColorF(int id, int contentLength);
-    void readColor24(int id, int contentLength);
-    void readIntPercentage(int id, int contentLength);
-    void readFloatPercentage(int id, int contentLength);
-    void readEditor(int id, int contentLength);
-    void readObject(int id, int contentLength);
-    void readTriMesh(int id, int contentLength);
-    void readVertices(int id, int contentLength);
-    void readFaces(int id, int contentLength);
-    void readFaceMaterial(int id, int contentLength);
-    void readMapping(int id, int contentLength);
-    void readMaterialName(int id, int contentLength);
-    void readAmbient(int id, int contentLength);
-    void readDiffuse(int id, int contentLength);
-    void readSpecular(int id, int contentLength);
-    void readTransparency(int id, int contentLength);
-    void readAdditive(int id, int contentLength);
-    void readTextureMap(int id, int contentLength);
-    void readMapName(int id, int contentLength);
-    void readMaterial(int id, int contentLength);
-
-    // Textured, per face group, with each material's opacity (render/).
+    // Drawing is the rendering subsystem's: both are defined in
+    // render/model_draw.cpp, which links GL, and are declared here only
+    // because they are members of Model.
+    // Textured, per face group, with each material's opacity.
     void draw();
-    // Every face of every mesh, white, no materials (render/).
+    // Every face of every mesh, white, no materials.
     void drawUntextured();
 };
+
+// True when every corner of the face names an entry of the mesh's vertex
+// array. The array's length bounds a corner, not vertexCount: a mapping chunk
+// with fewer coordinates than vertices lowers vertexCount, yet its faces are
+// still drawn whole.
+bool faceInVertexArray(const Mesh& mesh, const Face& face);
+
+// The most bytes that loading a file of fileBytes bytes from memory allocates
+// (loadFromMemory; load reads the file into memory first): 4 per file byte
+// for arrays, plus the records that many chunks can create. Published so that
+// the fuzz target can hold the reader to it: a small hostile file must not
+// make the reader allocate what its counts only claim.
+size_t modelReadBudget(size_t fileBytes);
 
 // Frees every record that loading created (meshes, arrays, groups, materials
 // and their texture name copies) and empties the model. The show never frees

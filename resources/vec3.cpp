@@ -44,12 +44,11 @@ void computeNormals(Mesh* mesh) {
     if (!mesh || !mesh->vertices) {
         return;
     }
-    // Faces are checked against the vertex array again here, because effects
-    // may change a loaded mesh's counts before computing its normals.
-    int vertexCount = mesh->vertexCount;
+    // Faces are checked against the vertex array again here, because a mesh's
+    // counts may change between loading and its normals.
     for (int i = 0; i < mesh->faceCount && mesh->faces; i++) {
         const Face& face = mesh->faces[i];
-        if (face.a >= vertexCount || face.b >= vertexCount || face.c >= vertexCount) {
+        if (!faceInVertexArray(*mesh, face)) {
             continue;
         }
         const Vec3& pa = mesh->vertices[face.a].position;
@@ -69,7 +68,9 @@ void computeNormals(Mesh* mesh) {
         mesh->vertices[face.b].normal += n;
         mesh->vertices[face.c].normal += n;
     }
-    for (int i = 0; i < vertexCount; i++) {
+    // Every vertex a face may use, also those past a count that a short
+    // mapping chunk lowered: they are drawn too.
+    for (int i = 0; i < mesh->vertexCapacity; i++) {
         mesh->vertices[i].normal.normalize();
     }
 }

@@ -4,7 +4,7 @@
 // Load time only, main thread. Units are those of the mesh file.
 #pragma once
 
-struct Mesh;
+class Mesh;
 
 class Vec3 {
   public:

@@ -5,7 +5,12 @@
 #             UndefinedBehaviorSanitizer (build folder build-asan/);
 #   fuzz      the 3DS, BMP and JPEG fuzz targets, FUZZ_SECONDS (60) each;
 #   valgrind  a short capture of the show under valgrind's memcheck: every
-#             scene at a small size and a low frame rate, any error fails.
+#             scene at a small size and a low frame rate, any error fails;
+#   package   the Debian package checked with lintian, unpacked and run from
+#             elsewhere (packaging/test_package.sh);
+#   web       the browser version (./web.sh --build-only into build-web/) in
+#             headless Chromium: frames against the reference frames, the
+#             sound and its position, a key ending the show.
 # Exits non-zero when a stage fails; every stage runs even after one failed,
 # so one CI run reports them all.
 #
@@ -18,19 +23,24 @@ ROOT_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${BUILD_DIR:-$ROOT_DIR/build}"
 ASAN_BUILD_DIR="${ASAN_BUILD_DIR:-$ROOT_DIR/build-asan}"
 FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
-STAGES="${TUHKALA_EXTRA_STAGES:-asan fuzz valgrind}"
+STAGES="${TUHKALA_EXTRA_STAGES:-asan fuzz valgrind package web}"
 # Script tests that run the show binary in a real window.
 WINDOW_TESTS='^app_window_'
+# Tests that run a program under an address-space limit (ulimit -v). Under
+# AddressSanitizer such a program cannot even start, since the sanitizer
+# reserves terabytes of shadow memory up front; the sanitizer stage leaves them
+# out, and the ordinary suite runs them.
+ADDRESS_LIMIT_TESTS='^AddressLimit\.'
 
 if [ -z "${CI:-}" ] && [ "${TUHKALA_QUICK:-0}" = "1" ]; then
-    echo "ci_extra: TUHKALA_QUICK=1, sanitizer, fuzz and valgrind stages skipped"
+    echo "ci_extra: TUHKALA_QUICK=1, sanitizer, fuzz, valgrind, package and web stages skipped"
     exit 0
 fi
 
 # shellcheck source=scripts/packages.sh
 source "$ROOT_DIR/scripts/packages.sh"
 # Tools only these stages need.
-EXTRA_PACKAGES=(valgrind clang)
+EXTRA_PACKAGES=(valgrind clang lintian desktop-file-utils dpkg-dev file man-db groff-base)
 
 stage_asan() {
     local werror="${TUHKALA_WERROR:-OFF}"
@@ -52,7 +62,8 @@ stage_asan() {
     ASAN_OPTIONS="$asan" \
     UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}" \
     LSAN_OPTIONS="suppressions=$ROOT_DIR/scripts/lsan.supp:print_suppressions=0:${LSAN_OPTIONS:-}" \
-        ctest --test-dir "$ASAN_BUILD_DIR" --output-on-failure -j2 -E "$WINDOW_TESTS" \
+        ctest --test-dir "$ASAN_BUILD_DIR" --output-on-failure -j2 \
+            -E "$WINDOW_TESTS|$ADDRESS_LIMIT_TESTS" \
             --repeat until-pass:2 || status=1
     # The show in a real X window: at its exit Mesa unloads its driver library
     # before LeakSanitizer runs, so the driver's unfreed blocks can no longer be
@@ -106,13 +117,48 @@ stage_valgrind() {
     return "$status"
 }
 
+stage_package() {
+    bash "$ROOT_DIR/packaging/test_package.sh" "$BUILD_DIR"
+}
+
+# The browser version: web.sh installs emscripten and builds everything; the
+# references are tests/golden's. Where the tree has none yet, references are
+# made now with the native capture program, and the stage says so.
+stage_web() {
+    install_missing_packages chromium || return 1
+    local web_dir="${WEB_DIR:-$ROOT_DIR/build-web}"
+    local started=$SECONDS
+    BUILD_DIR="$BUILD_DIR" WEB_DIR="$web_dir" "$ROOT_DIR/web.sh" --build-only || return 1
+    echo "ci_extra: web build took $((SECONDS - started)) s"
+    local golden="$ROOT_DIR/tests/golden"
+    if [ ! -f "$golden/instants.txt" ]; then
+        golden="$web_dir/reference"
+        echo "ci_extra: tests/golden/ has no instants.txt; comparing with references made now" \
+            "by build/tuhkala-capture in $golden"
+        rm -rf "$golden"
+        mkdir -p "$golden"
+        local instants=(5000 15000 30000 45000 55000 62000 68000 75000 90000 120000 132000 139000
+            145000 155000 162000 168000)
+        local at=()
+        local ms
+        for ms in "${instants[@]}"; do
+            at+=(--at "$ms")
+        done
+        (cd "$BUILD_DIR" && ./tuhkala-capture --size 160x120 --fps 30 --quiet -o "$golden" \
+            "${at[@]}") || return 1
+        printf '%s\n' "${instants[@]}" >"$golden/instants.txt"
+    fi
+    python3 "$ROOT_DIR/tests/web/browser_test.py" --site "$web_dir" --golden "$golden" \
+        --sheets "$web_dir"
+}
+
 install_missing_packages "${EXTRA_PACKAGES[@]}" || exit 1
 failed=()
 for stage in $STAGES; do
     case "$stage" in
-        asan | fuzz | valgrind) ;;
+        asan | fuzz | valgrind | package | web) ;;
         *)
-            echo "ci_extra: unknown stage '$stage' (asan, fuzz, valgrind)" >&2
+            echo "ci_extra: unknown stage '$stage' (asan, fuzz, valgrind, package, web)" >&2
             exit 2
             ;;
     esac

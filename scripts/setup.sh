@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Shared set-up of run.sh and test.sh: installs the Debian packages that are
 # missing, then configures and builds the show, its tools and its media in
-# build/. Source it; it leaves BUILD_DIR set.
+# build/. Source it; it leaves BUILD_DIR set. TUHKALA_BUILD_TARGETS, when set,
+# names the only targets to build (web.sh needs only the media).
 set -euo pipefail
 
 ROOT_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -19,12 +20,18 @@ PACKAGES=(
     libgtest-dev libgmock-dev googletest
     xvfb xauth x11-utils xdotool imagemagick openbox
     zlib1g-dev ffmpeg
+    file # cpack -G DEB reads the programs' libraries with it
 )
 
 build_show() {
     local werror="${TUHKALA_WERROR:-OFF}"
     cmake -S "$ROOT_DIR" -B "$BUILD_DIR" -DTUHKALA_WERROR="$werror" >/dev/null
-    cmake --build "$BUILD_DIR" --parallel "$(nproc)"
+    local targets=()
+    local target
+    for target in ${TUHKALA_BUILD_TARGETS:-}; do
+        targets+=(--target "$target")
+    done
+    cmake --build "$BUILD_DIR" --parallel "$(nproc)" "${targets[@]}"
 }
 
 install_missing_packages "${PACKAGES[@]}" || exit 1

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "media/little_endian.h"
+
 namespace {
 
 void putBig32(std::vector<unsigned char>* out, uint32_t value) {
@@ -16,11 +18,6 @@ void putBig32(std::vector<unsigned char>* out, uint32_t value) {
     out->push_back(static_cast<unsigned char>(value >> 16));
     out->push_back(static_cast<unsigned char>(value >> 8));
     out->push_back(static_cast<unsigned char>(value));
-}
-
-void putLittle(std::vector<unsigned char>* out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out->push_back(static_cast<unsigned char>(value >> (8 * i)));
 }
 
 // Length, type, data, and the CRC over type and data.
@@ -133,17 +130,17 @@ std::vector<unsigned char> wavHeader(uint64_t sampleCount, int rate, int channel
         dataBytes > 0xFFFFFFFFull - 36 ? 0xFFFFFFFFu - 36 : static_cast<uint32_t>(dataBytes);
     std::vector<unsigned char> out;
     out.insert(out.end(), {'R', 'I', 'F', 'F'});
-    putLittle(&out, data + 36, 4);
+    putLe32(out, data + 36);
     out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    putLittle(&out, 16, 4);
-    putLittle(&out, 1, 2); // PCM
-    putLittle(&out, static_cast<uint32_t>(channels), 2);
-    putLittle(&out, static_cast<uint32_t>(rate), 4);
-    putLittle(&out, static_cast<uint32_t>(rate * channels * 2), 4); // bytes per second
-    putLittle(&out, static_cast<uint32_t>(channels * 2), 2);        // bytes per frame
-    putLittle(&out, 16, 2);
+    putLe32(out, 16);
+    putLe16(out, 1); // PCM
+    putLe16(out, static_cast<uint32_t>(channels));
+    putLe32(out, static_cast<uint32_t>(rate));
+    putLe32(out, static_cast<uint32_t>(rate * channels * 2)); // bytes per second
+    putLe16(out, static_cast<uint32_t>(channels * 2));        // bytes per frame
+    putLe16(out, 16);
     out.insert(out.end(), {'d', 'a', 't', 'a'});
-    putLittle(&out, data, 4);
+    putLe32(out, data);
     return out;
 }
 
@@ -157,8 +154,6 @@ void appendPcm16(const float* samples, size_t count, std::vector<unsigned char>*
             scaled = 32767.0;
         if (scaled < -32767.0)
             scaled = -32767.0;
-        const uint32_t value = static_cast<uint16_t>(static_cast<int16_t>(scaled));
-        out->push_back(static_cast<unsigned char>(value));
-        out->push_back(static_cast<unsigned char>(value >> 8));
+        putLe16(*out, static_cast<uint16_t>(static_cast<int16_t>(scaled)));
     }
 }

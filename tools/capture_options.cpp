@@ -7,7 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <sys/stat.h>
+
+#include "tools/capture_output.h"
 
 namespace {
 
@@ -48,11 +49,6 @@ bool endsWith(const std::string& text, const char* suffix) {
     return true;
 }
 
-bool isDirectory(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 } // namespace
 
 std::string captureUsage() {
@@ -71,11 +67,13 @@ std::string captureUsage() {
            "  --fps N          frames per second, 1 to 1000 (default 60); pass n shows\n"
            "                   show time floor(n*1000/N) ms\n"
            "  --from MS        first millisecond of show time to write (default 0)\n"
-           "  --to MS          end of the range, exclusive (default: the end, 169000 included)\n"
+           "  --to MS          end of the range, exclusive (default: the end, " +
+           std::to_string(SHOW_LAST_MS) +
+           " included)\n"
            "  --at MS          write DIR/at-MS.png, the last frame at or before MS (repeatable;\n"
            "                   the show still runs from 0, nothing else is written)\n"
            "  --data DIR       the folder holding tavara/ (default: the working directory,\n"
-           "                   else the folder of this program)\n"
+           "                   else the folder of this program, else its ../share/tuhkalademo)\n"
            "  --vcodec NAME    ffmpeg video encoder (default libx264)\n"
            "  --acodec NAME    ffmpeg audio encoder (default aac)\n"
            "  --quiet          no progress line\n"
@@ -120,7 +118,7 @@ bool parseCaptureArgs(int argc, const char* const* argv, CaptureOptions* options
             result.outputPath = value;
             if (result.outputPath.empty())
                 return fail(error, "-o needs a file or folder name");
-            if (result.outputPath.back() == '/' || isDirectory(result.outputPath))
+            if (result.outputPath.back() == '/' || isFolder(result.outputPath))
                 result.output = CaptureOutput::PngFolder;
             else if (endsWith(result.outputPath, ".mp4") || endsWith(result.outputPath, ".mkv"))
                 result.output = CaptureOutput::Video;
@@ -192,20 +190,6 @@ bool parseCaptureArgs(int argc, const char* const* argv, CaptureOptions* options
         return fail(error, "--vcodec and --acodec need a name");
     *options = result;
     return true;
-}
-
-uint32_t passTimeMs(uint64_t pass, int fps) {
-    return static_cast<uint32_t>(pass * 1000 / static_cast<uint64_t>(fps));
-}
-
-uint64_t firstPassAtOrAfter(uint64_t ms, int fps) {
-    // floor(n * 1000 / f) >= ms  <=>  n * 1000 >= ms * f.
-    return (ms * static_cast<uint64_t>(fps) + 999) / 1000;
-}
-
-uint64_t lastPassAtOrBefore(uint64_t ms, int fps) {
-    // floor(n * 1000 / f) <= ms  <=>  n * 1000 < (ms + 1) * f.
-    return firstPassAtOrAfter(ms + 1, fps) - 1;
 }
 
 uint64_t passFirstSample(uint64_t pass, int fps) {

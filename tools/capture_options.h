@@ -12,10 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "app/shell.h"
+#include "app/virtual_show.h"
+
 constexpr int CAPTURE_AUDIO_RATE = 44100;
-// The last millisecond that the schedule still draws; a range's end is
-// exclusive, so the whole show is [0, SHOW_LAST_MS + 1).
-constexpr int SHOW_LAST_MS = 169000;
+// A range's end is exclusive, so the whole show is [0, SHOW_END_MS).
 constexpr int SHOW_END_MS = SHOW_LAST_MS + 1;
 constexpr int MAX_CAPTURE_FPS = 1000;
 constexpr int MAX_CAPTURE_SIZE = 4096;
@@ -39,8 +40,7 @@ struct CaptureOptions {
     std::vector<int> atMs;
     CaptureOutput output = CaptureOutput::None;
     std::string outputPath;
-    // The folder that holds tavara/; empty: the working directory, else the
-    // program's own folder.
+    // The folder that holds tavara/; empty: the shared media lookup.
     std::string dataDir;
     std::string videoCodec = "libx264";
     std::string audioCodec = "aac";
@@ -55,12 +55,6 @@ bool parseCaptureArgs(int argc, const char* const* argv, CaptureOptions* options
 // The --help text.
 std::string captureUsage();
 
-// Show time of pass n.
-uint32_t passTimeMs(uint64_t pass, int fps);
-// The first pass whose time is at or after ms.
-uint64_t firstPassAtOrAfter(uint64_t ms, int fps);
-// The last pass whose time is at or before ms.
-uint64_t lastPassAtOrBefore(uint64_t ms, int fps);
 // First audio sample of pass n.
 uint64_t passFirstSample(uint64_t pass, int fps);
 

@@ -51,8 +51,7 @@ bool makeFolders(const std::string& path) {
             break;
         at = slash + 1;
     }
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return isFolder(path);
 }
 
 // Moves a descriptor above the standard ones and descriptor 3, close-on-exec,
@@ -168,6 +167,11 @@ std::string findProgram(const char* name) {
     return "";
 }
 
+bool isFolder(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 std::string absolutePath(const std::string& path) {
     if (!path.empty() && path[0] == '/')
         return path;
@@ -177,19 +181,8 @@ std::string absolutePath(const std::string& path) {
     return std::string(buffer.data()) + "/" + path;
 }
 
-std::string programFolder() {
-    std::vector<char> buffer(PATH_MAX);
-    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-    if (n <= 0)
-        return "";
-    const std::string exe(buffer.data(), static_cast<size_t>(n));
-    const size_t slash = exe.rfind('/');
-    return slash == std::string::npos ? "" : exe.substr(0, slash);
-}
-
 bool prepareOutputFile(const std::string& path, std::string* error) {
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+    if (isFolder(path))
         return fail(error, "cannot write " + path + ": it is a folder");
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)

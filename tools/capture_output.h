@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
+// True when path names an existing folder (links followed).
+bool isFolder(const std::string& path);
 // The full path of an executable found on PATH, or "" when there is none.
 std::string findProgram(const char* name);
 // path made absolute against the working directory (unchanged when absolute).
 std::string absolutePath(const std::string& path);
-// The folder that holds the running program, or "" when unknown.
-std::string programFolder();
 
 // Creates the file (empty) so that an unwritable place is found before any
 // rendering. False with a reason in *error.

@@ -10,28 +10,26 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
+#include <string>
+#include <vector>
 
 #include "app/shell.h"
-#include "effects/demo_rand.h"
+#include "app/virtual_show.h"
+#include "effects/media_files.h"
 #include "music/music.h"
+#include "platform/media_folder.h"
 #include "platform/offline_module.h"
 #include "platform/offscreen.h"
 #include "platform/platform.h"
-#include "resources/model.h"
 #include "tools/capture_encode.h"
 #include "tools/capture_output.h"
 
 namespace {
 
-const char* const MODULE_FILE = "tavara\\amerikka.it";
-// Meshes whose scenes load their textures ("tavara\kiina.3ds" is drawn
-// untextured, so its map names are never opened).
-const char* const TEXTURED_MESHES[] = {"tavara\\fps.3ds", "tavara\\level.3ds", "tavara\\nainen.3ds",
-                                       "tavara\\fps2.3ds", "tavara\\pallo.3ds"};
 // Deflate level of PNG sequences: half the time of the default level for
 // files under a tenth larger, as a sequence is material for a later encode.
 const int SEQUENCE_PNG_LEVEL = 3;
@@ -40,34 +38,15 @@ const double PROGRESS_INTERVAL_S = 0.25;
 
 using Clock = std::chrono::steady_clock;
 
-// State of the run that the swap hook and the music source reach; both are
-// plain function pointers without a user argument.
-const CaptureOptions* options = nullptr;
-CapturePlan plan;
-platform::OfflineModule module;
-uint64_t pass = 0; // the pass whose frame was just drawn
-bool failed = false;
-std::string failure;
-std::string outputPath; // absolute
-VideoEncoder encoder;
-Clock::time_point loopStart;
-Clock::time_point lastProgress;
-
-// The virtual frame loop's own state (runVirtualFrameLoop).
-int loopFps = 60;
-uint64_t loopStopPass = 0;
-uint64_t loopPass = 0;
-platform::OfflineModule* loopMusic = nullptr;
-void (*loopFrameDone)(uint64_t) = nullptr;
-
 int report(const std::string& message) {
     std::fprintf(stderr, "tuhkala-capture: %s\n", message.c_str());
     return 1;
 }
 
-bool isFolder(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+// A step's failure: its line, then false.
+bool stepFailed(const std::string& message) {
+    report(message);
+    return false;
 }
 
 bool readable(const std::string& path) {
@@ -81,211 +60,8 @@ bool readable(const std::string& path) {
     return true;
 }
 
-// The position of the offline render at the virtual clock.
-uint32_t capturePosition() {
-    return loopMusic->positionAtMs(platform::ticksBetween(startTick, platform::virtualTicks()));
-}
-
-// The frame loop moves the music to order 0 as its clock starts; the offline
-// render starts there already. Any other order cannot be reached offline.
-int captureSetPosition(int order) {
-    return order == 0 ? 1 : 0;
-}
-
-const MusicSource CAPTURE_SOURCE = {capturePosition, captureSetPosition};
-
-void stopWithFailure(const std::string& message) {
-    if (!failed) {
-        failed = true;
-        failure = message;
-    }
-    platform::postEvent({platform::Event::Quit, 0, 0});
-}
-
-std::string twoDigits(int value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%02d", value);
-    return text;
-}
-
-void showProgress(bool last) {
-    if (options->quiet)
-        return;
-    const Clock::time_point now = Clock::now();
-    if (!last && std::chrono::duration<double>(now - lastProgress).count() < PROGRESS_INTERVAL_S)
-        return;
-    lastProgress = now;
-    const double wall = std::chrono::duration<double>(now - loopStart).count();
-    const uint64_t done = pass + 1;
-    const double rate = wall > 0 ? done / wall : 0.0;
-    const uint64_t left = plan.stopPass > done ? plan.stopPass - done : 0;
-    const int leftSeconds = rate > 0 ? static_cast<int>(left / rate + 0.5) : 0;
-    std::fprintf(stderr, "\rframe %llu/%llu  show %7.2f s  %6.1f fps  left %d:%s ",
-                 static_cast<unsigned long long>(done),
-                 static_cast<unsigned long long>(plan.stopPass),
-                 passTimeMs(pass, options->fps) / 1000.0, rate, leftSeconds / 60,
-                 twoDigits(leftSeconds % 60).c_str());
-    if (last)
-        std::fputc('\n', stderr);
-    std::fflush(stderr);
-}
-
-std::string framePath(uint64_t index) {
-    char name[32];
-    std::snprintf(name, sizeof name, "/frame-%06llu.png", static_cast<unsigned long long>(index));
-    return outputPath + name;
-}
-
-// Writes the frame of the pass just drawn where it is wanted.
-void emitFrame() {
-    std::string error;
-    if (!plan.atPasses.empty()) {
-        std::vector<unsigned char> pixels;
-        for (size_t i = 0; i < plan.atPasses.size(); ++i) {
-            if (plan.atPasses[i] != pass)
-                continue;
-            if (pixels.empty())
-                pixels = platform::readPixelsRGB();
-            const std::string path =
-                outputPath + "/at-" + std::to_string(options->atMs[i]) + ".png";
-            if (!writeWholeFile(path, encodePng(pixels.data(), options->width, options->height),
-                                &error))
-                return stopWithFailure(error);
-        }
-        return;
-    }
-    if (pass < plan.firstPass || pass >= plan.endPass)
-        return;
-    const std::vector<unsigned char> pixels = platform::readPixelsRGB();
-    switch (options->output) {
-    case CaptureOutput::Video:
-        if (!sendVideoFrame(&encoder, pixels.data(), pixels.size(), &error))
-            stopWithFailure(error);
-        break;
-    case CaptureOutput::PngFolder:
-        if (!writeWholeFile(
-                framePath(pass - plan.firstPass),
-                encodePng(pixels.data(), options->width, options->height, SEQUENCE_PNG_LEVEL),
-                &error))
-            stopWithFailure(error);
-        break;
-    default:
-        break;
-    }
-}
-
-// After every swap: the frame of pass n is finished. Hand it over, then move
-// the clock to pass n + 1's time, so that the loop's closing tick reading
-// makes this pass last exactly one frame period and the next pass sees its
-// own time; before the stop pass, end the loop the way a quit message does.
-void onSwap() {
-    if (loopFrameDone)
-        loopFrameDone(loopPass);
-    platform::setVirtualTicks(startTick + passTimeMs(loopPass + 1, loopFps));
-    loopPass += 1;
-    if (loopPass >= loopStopPass)
-        platform::postEvent({platform::Event::Quit, 0, 0});
-}
-
-void captureFrameDone(uint64_t donePass) {
-    pass = donePass;
-    if (!failed)
-        emitFrame();
-    showProgress(false);
-}
-
-// The data folder: the one given, else the working directory, else the
-// program's folder; the working directory is moved there, since the show and
-// its meshes name files relative to it.
-bool enterDataFolder(const CaptureOptions& opts) {
-    std::string folder;
-    if (!opts.dataDir.empty()) {
-        if (!isFolder(opts.dataDir + "/tavara")) {
-            report("no tavara/ folder in " + absolutePath(opts.dataDir) +
-                   " (build the media with: cmake --build build)");
-            return false;
-        }
-        folder = opts.dataDir;
-    } else if (isFolder("tavara")) {
-        folder = ".";
-    } else {
-        const std::string beside = programFolder();
-        if (beside.empty() || !isFolder(beside + "/tavara")) {
-            report("no tavara/ folder in the working directory (" + absolutePath(".") +
-                   ") or beside the program (" + beside +
-                   "); build the media with: cmake --build build");
-            return false;
-        }
-        folder = beside;
-    }
-    if (chdir(folder.c_str()) != 0) {
-        report("cannot enter " + folder);
-        return false;
-    }
-    return true;
-}
-
-std::string joinNames(const std::vector<std::string>& names) {
-    std::string text;
-    for (const std::string& name : names) {
-        if (!text.empty())
-            text += ", ";
-        text += platform::dataPath(name.c_str());
-    }
-    return text;
-}
-
-std::vector<unsigned char> rangeAudio() {
-    const uint64_t first = passFirstSample(plan.firstPass, options->fps);
-    const uint64_t end = passFirstSample(plan.endPass, options->fps);
-    std::vector<unsigned char> pcm;
-    if (end > first)
-        appendPcm16(module.samples().data() + first, static_cast<size_t>(end - first), &pcm);
-    return pcm;
-}
-
-} // namespace
-
-const std::vector<std::string>& showMediaFiles() {
-    static const std::vector<std::string> files = {
-        MODULE_FILE,           "tavara\\image8.jpg",  "tavara\\gay.jpg",
-        "tavara\\fps.3ds",     "tavara\\c1.jpg",      "tavara\\c2.jpg",
-        "tavara\\c3.jpg",      "tavara\\c4.jpg",      "tavara\\c5.jpg",
-        "tavara\\c6.jpg",      "tavara\\letter1.jpg", "tavara\\letter2.jpg",
-        "tavara\\letter3.jpg", "tavara\\pallo.3ds",   "tavara\\vtdemo.jpg",
-        "tavara\\level.3ds",   "tavara\\huuto.jpg",   "tavara\\please.jpg",
-        "tavara\\alttari.jpg", "tavara\\kiina.3ds",   "tavara\\tulimeri.jpg",
-        "tavara\\nainen.3ds",  "tavara\\pimee.jpg",   "tavara\\neito.jpg",
-        "tavara\\fps2.3ds",
-    };
-    return files;
-}
-
-std::vector<std::string> meshTextureFiles() {
-    std::vector<std::string> names;
-    for (const char* mesh : TEXTURED_MESHES) {
-        // Read into a model of its own, freed once its names are taken.
-        std::unique_ptr<Model> model(new Model());
-        if (!model->load(mesh)) {
-            freeModelRecords(model.get());
-            continue;
-        }
-        for (int i = 0; i < model->materialCount; ++i) {
-            const Material* material = model->materials[i];
-            if (!material || !(material->flags & MATERIAL_HAS_TEXTURE) || !material->mapName[0])
-                continue;
-            const std::string name = material->mapName;
-            bool known = false;
-            for (const std::string& seen : names)
-                known = known || seen == name;
-            if (!known)
-                names.push_back(name);
-        }
-        freeModelRecords(model.get());
-    }
-    return names;
-}
-
+// The media files that cannot be read from the working directory: the show's
+// own files, then the meshes' texture maps.
 std::vector<std::string> missingMediaFiles() {
     std::vector<std::string> missing;
     for (const std::string& name : showMediaFiles()) {
@@ -299,117 +75,199 @@ std::vector<std::string> missingMediaFiles() {
     return missing;
 }
 
-uint64_t runVirtualFrameLoop(const EffectEntry* table, int fps, uint64_t stopPass,
-                             platform::OfflineModule* music, void (*frameDone)(uint64_t pass)) {
-    loopFps = fps;
-    loopStopPass = stopPass;
-    loopPass = 0;
-    loopMusic = music;
-    loopFrameDone = frameDone;
-    musicSetSource(&CAPTURE_SOURCE);
-    platform::setSwapHook(onSwap);
-    platform::setVirtualTicks(0);
-    runFrameLoopWith(table);
-    platform::setSwapHook(nullptr);
-    musicSetSource(nullptr);
-    // A quit posted after the last pass was read; one left unread (the
-    // schedule ran out first) must not end a later loop.
-    platform::clearPostedEvents();
-    return loopPass;
+std::string joinNames(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) {
+        if (!text.empty())
+            text += ", ";
+        text += platform::dataPath(name.c_str());
+    }
+    return text;
 }
 
-int runCapture(const CaptureOptions& opts) {
-    options = &opts;
-    plan = planCapture(opts);
-    if (plan.atPasses.empty() && plan.endPass <= plan.firstPass)
-        return report("the range " + std::to_string(opts.fromMs) + " to " +
-                      std::to_string(opts.toMs) + " ms holds no frame at " +
-                      std::to_string(opts.fps) + " frames per second");
+std::string twoDigits(int value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02d", value);
+    return text;
+}
 
-    // Output paths are taken relative to where the program was started.
-    if (opts.output != CaptureOutput::RenderOnly)
-        outputPath = absolutePath(opts.outputPath);
+// The data folder: the one given, else the shared media lookup (the working
+// directory, the program's folder, an installed copy); the working directory is moved there, since
+// the show and its meshes name files relative to it.
+bool enterDataFolder(const CaptureOptions& opts) {
+    std::string folder;
+    if (!opts.dataDir.empty()) {
+        if (!isFolder(opts.dataDir + "/tavara")) {
+            report("no tavara/ folder in " + absolutePath(opts.dataDir) +
+                   " (build the media with: cmake --build build)");
+            return false;
+        }
+        folder = opts.dataDir;
+    } else {
+        const platform::MediaSearch search = platform::findMediaFolder(platform::programFolder());
+        if (search.folder.empty()) {
+            report(platform::mediaNotFoundMessage(search) +
+                   "; build the media with: cmake --build build");
+            return false;
+        }
+        folder = search.folder;
+    }
+    if (chdir(folder.c_str()) != 0) {
+        report("cannot enter " + folder);
+        return false;
+    }
+    return true;
+}
+
+// One capture from its options to its files: what its steps hand on to each
+// other and to the per-frame output, and the steps of runCapture in order.
+struct CaptureRun {
+    const CaptureOptions& options;
+    CapturePlan plan;
+    std::string outputPath; // absolute, without a trailing slash
+    std::string ffmpeg;
+    platform::OfflineModule module;
+    VideoEncoder encoder;
+    uint64_t pass = 0; // the pass whose frame was just drawn
+    uint64_t passesRun = 0;
+    bool failed = false;
+    std::string failure; // the first failure of the frame loop or the encoder
+    Clock::time_point loopStart;
+    Clock::time_point lastProgress;
+
+    explicit CaptureRun(const CaptureOptions& opts) : options(opts) {}
+
+    // Each of these reports its failure on standard error and returns false.
+    bool planFrames();
+    bool enterDataAndCheckMedia();
+    bool findEncoder();
+    bool renderSound();
+    bool openContext();
+    bool prepareOutputs();
+    // The show's own start-up, minus the window and the live music.
+    void startShow();
+    // The frame loop, writing each frame as it is finished.
+    void playShow();
+    // Ends the outputs; 0, or 1 after the first failure's line.
+    int finish();
+
+    // Per frame, from the frame loop's swap.
+    void onFrame(uint64_t donePass);
+    void emitFrame();
+    void showProgress(bool last);
+    void stopWithFailure(const std::string& message);
+    std::string framePath(uint64_t index) const;
+    // The sound of the written range as 16-bit PCM.
+    std::vector<unsigned char> rangeAudio() const;
+};
+
+bool CaptureRun::planFrames() {
+    plan = planCapture(options);
+    if (plan.atPasses.empty() && plan.endPass <= plan.firstPass)
+        return stepFailed("the range " + std::to_string(options.fromMs) + " to " +
+                          std::to_string(options.toMs) + " ms holds no frame at " +
+                          std::to_string(options.fps) + " frames per second");
+    // Output paths are taken relative to where the program was started, so
+    // before the data folder is entered.
+    if (options.output != CaptureOutput::RenderOnly)
+        outputPath = absolutePath(options.outputPath);
     while (outputPath.size() > 1 && outputPath.back() == '/')
         outputPath.pop_back();
+    return true;
+}
 
-    if (!enterDataFolder(opts))
-        return 1;
+bool CaptureRun::enterDataAndCheckMedia() {
+    if (!enterDataFolder(options))
+        return false;
     const std::vector<std::string> missing = missingMediaFiles();
     if (!missing.empty())
-        return report("missing media file" + std::string(missing.size() > 1 ? "s " : " ") +
-                      joinNames(missing) + " in " + absolutePath("."));
+        return stepFailed("missing media file" + std::string(missing.size() > 1 ? "s " : " ") +
+                          joinNames(missing) + " in " + absolutePath("."));
+    return true;
+}
 
-    std::string ffmpeg;
-    if (opts.output == CaptureOutput::Video) {
-        ffmpeg = findProgram("ffmpeg");
-        if (ffmpeg.empty())
-            return report("the ffmpeg program is not installed (not on PATH); install it with: "
+bool CaptureRun::findEncoder() {
+    if (options.output != CaptureOutput::Video)
+        return true;
+    ffmpeg = findProgram("ffmpeg");
+    if (ffmpeg.empty())
+        return stepFailed("the ffmpeg program is not installed (not on PATH); install it with: "
                           "sudo apt-get install ffmpeg");
-    }
-    std::string error;
-    // The whole sound up to the last pass first: it gives every pass its
-    // music position and the outputs their sound.
-    if (!module.loadFile(platform::dataPath(MODULE_FILE), nullptr))
-        return report("cannot load the module " + platform::dataPath(MODULE_FILE));
+    return true;
+}
+
+// The whole sound up to the last pass, before anything is drawn: it gives
+// every pass its music position and the outputs their sound.
+bool CaptureRun::renderSound() {
+    if (!module.loadFile(platform::dataPath(MUSIC_FILE), nullptr))
+        return stepFailed("cannot load the module " + platform::dataPath(MUSIC_FILE));
     const uint64_t lastPass = plan.stopPass - 1;
-    const uint64_t soundEnd = std::max(passFirstSample(plan.endPass, opts.fps),
-                                       static_cast<uint64_t>(passTimeMs(lastPass, opts.fps) + 1) *
-                                           CAPTURE_AUDIO_RATE / 1000);
+    const uint64_t soundEnd = std::max(
+        passFirstSample(plan.endPass, options.fps),
+        static_cast<uint64_t>(passTimeMs(lastPass, options.fps) + 1) * CAPTURE_AUDIO_RATE / 1000);
     module.renderTo(soundEnd);
+    return true;
+}
 
-    if (!platform::openOffscreen(opts.width, opts.height, &error))
-        return report("no off-screen OpenGL context: " + error);
+bool CaptureRun::openContext() {
+    std::string error;
+    if (!platform::openOffscreen(options.width, options.height, &error))
+        return stepFailed("no off-screen OpenGL context: " + error);
     platform::setMessageBoxesEnabled(false);
+    return true;
+}
 
-    // Outputs are made only once nothing else can stop the run from starting.
-    if (opts.output == CaptureOutput::Video && !prepareOutputFile(outputPath, &error))
-        return report(error);
-    if (opts.output == CaptureOutput::PngFolder && !prepareOutputFolder(outputPath, &error))
-        return report(error);
-    if (opts.output == CaptureOutput::PngFolder && plan.atPasses.empty()) {
-        std::vector<unsigned char> wav = wavHeader(passFirstSample(plan.endPass, opts.fps) -
-                                                       passFirstSample(plan.firstPass, opts.fps),
+// Outputs are made only once nothing else can stop the run from starting.
+bool CaptureRun::prepareOutputs() {
+    std::string error;
+    if (options.output == CaptureOutput::Video && !prepareOutputFile(outputPath, &error))
+        return stepFailed(error);
+    if (options.output == CaptureOutput::PngFolder && !prepareOutputFolder(outputPath, &error))
+        return stepFailed(error);
+    if (options.output == CaptureOutput::PngFolder && plan.atPasses.empty()) {
+        std::vector<unsigned char> wav = wavHeader(passFirstSample(plan.endPass, options.fps) -
+                                                       passFirstSample(plan.firstPass, options.fps),
                                                    CAPTURE_AUDIO_RATE, 1);
         const std::vector<unsigned char> pcm = rangeAudio();
         wav.insert(wav.end(), pcm.begin(), pcm.end());
         if (!writeWholeFile(outputPath + "/audio.wav", wav, &error))
-            return report(error);
+            return stepFailed(error);
     }
-    if (opts.output == CaptureOutput::Video) {
+    if (options.output == CaptureOutput::Video) {
         VideoSettings settings;
         settings.ffmpeg = ffmpeg;
         settings.outputPath = outputPath;
-        settings.width = opts.width;
-        settings.height = opts.height;
-        settings.fps = opts.fps;
+        settings.width = options.width;
+        settings.height = options.height;
+        settings.fps = options.fps;
         settings.audioRate = CAPTURE_AUDIO_RATE;
-        settings.videoCodec = opts.videoCodec;
-        settings.audioCodec = opts.audioCodec;
+        settings.videoCodec = options.videoCodec;
+        settings.audioCodec = options.audioCodec;
         if (!startVideoEncoder(&encoder, settings, rangeAudio(), &error)) {
             unlink(outputPath.c_str());
-            return report(error);
+            return stepFailed(error);
         }
     }
+    return true;
+}
 
-    // The show's own start-up, minus the window and the live music: the
-    // random numbers start from their seed as in a fresh process.
-    demoSeedRand(1);
-    initGl();
-    // A size other than the window's is what a resized window would show.
-    if (opts.width != windowWidth || opts.height != windowHeight)
-        resizeViewport(opts.width, opts.height);
-    runEffectSetups();
+void CaptureRun::startShow() {
+    startVirtualShow(options.width, options.height);
+}
 
+void CaptureRun::playShow() {
     loopStart = lastProgress = Clock::now();
-    const uint64_t passes =
-        runVirtualFrameLoop(effectTable, opts.fps, plan.stopPass, &module, captureFrameDone);
-    if (passes > 0)
+    passesRun = runVirtualFrameLoop(effectTable, options.fps, plan.stopPass, &module,
+                                    [this](uint64_t donePass) { onFrame(donePass); });
+    if (passesRun > 0)
         showProgress(true);
+}
 
-    if (!failed && passes < plan.stopPass)
-        stopWithFailure("the show ended after " + std::to_string(passes) + " of " +
+int CaptureRun::finish() {
+    if (!failed && passesRun < plan.stopPass)
+        stopWithFailure("the show ended after " + std::to_string(passesRun) + " of " +
                         std::to_string(plan.stopPass) + " frames");
-    if (opts.output == CaptureOutput::Video) {
+    if (options.output == CaptureOutput::Video) {
         // ffmpeg's own verdict comes first: a pipe it closed is only a symptom.
         std::string encodeError;
         if (!finishVideoEncoder(&encoder, &encodeError)) {
@@ -419,9 +277,112 @@ int runCapture(const CaptureOptions& opts) {
     }
     platform::closeOffscreen();
     if (failed) {
-        if (opts.output == CaptureOutput::Video)
+        if (options.output == CaptureOutput::Video)
             unlink(outputPath.c_str());
         return report(failure);
     }
     return 0;
+}
+
+void CaptureRun::onFrame(uint64_t donePass) {
+    pass = donePass;
+    if (!failed)
+        emitFrame();
+    showProgress(false);
+}
+
+// Writes the frame of the pass just drawn where it is wanted.
+void CaptureRun::emitFrame() {
+    std::string error;
+    if (!plan.atPasses.empty()) {
+        std::vector<unsigned char> pixels;
+        for (size_t i = 0; i < plan.atPasses.size(); ++i) {
+            if (plan.atPasses[i] != pass)
+                continue;
+            if (pixels.empty())
+                pixels = platform::readPixelsRGB();
+            const std::string path = outputPath + "/at-" + std::to_string(options.atMs[i]) + ".png";
+            if (!writeWholeFile(path, encodePng(pixels.data(), options.width, options.height),
+                                &error))
+                return stopWithFailure(error);
+        }
+        return;
+    }
+    if (pass < plan.firstPass || pass >= plan.endPass)
+        return;
+    const std::vector<unsigned char> pixels = platform::readPixelsRGB();
+    switch (options.output) {
+    case CaptureOutput::Video:
+        if (!sendVideoFrame(&encoder, pixels.data(), pixels.size(), &error))
+            stopWithFailure(error);
+        break;
+    case CaptureOutput::PngFolder:
+        if (!writeWholeFile(
+                framePath(pass - plan.firstPass),
+                encodePng(pixels.data(), options.width, options.height, SEQUENCE_PNG_LEVEL),
+                &error))
+            stopWithFailure(error);
+        break;
+    default:
+        break;
+    }
+}
+
+void CaptureRun::showProgress(bool last) {
+    if (options.quiet)
+        return;
+    const Clock::time_point now = Clock::now();
+    if (!last && std::chrono::duration<double>(now - lastProgress).count() < PROGRESS_INTERVAL_S)
+        return;
+    lastProgress = now;
+    const double wall = std::chrono::duration<double>(now - loopStart).count();
+    const uint64_t done = pass + 1;
+    const double rate = wall > 0 ? done / wall : 0.0;
+    const uint64_t left = plan.stopPass > done ? plan.stopPass - done : 0;
+    const int leftSeconds = rate > 0 ? static_cast<int>(left / rate + 0.5) : 0;
+    std::fprintf(stderr, "\rframe %llu/%llu  show %7.2f s  %6.1f fps  left %d:%s ",
+                 static_cast<unsigned long long>(done),
+                 static_cast<unsigned long long>(plan.stopPass),
+                 passTimeMs(pass, options.fps) / 1000.0, rate, leftSeconds / 60,
+                 twoDigits(leftSeconds % 60).c_str());
+    if (last)
+        std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+// The first failure is the one reported; the loop ends the way a quit
+// message ends it.
+void CaptureRun::stopWithFailure(const std::string& message) {
+    if (!failed) {
+        failed = true;
+        failure = message;
+    }
+    platform::postEvent({platform::Event::Quit, 0, 0});
+}
+
+std::string CaptureRun::framePath(uint64_t index) const {
+    char name[32];
+    std::snprintf(name, sizeof name, "/frame-%06llu.png", static_cast<unsigned long long>(index));
+    return outputPath + name;
+}
+
+std::vector<unsigned char> CaptureRun::rangeAudio() const {
+    const uint64_t first = passFirstSample(plan.firstPass, options.fps);
+    const uint64_t end = passFirstSample(plan.endPass, options.fps);
+    std::vector<unsigned char> pcm;
+    if (end > first)
+        appendPcm16(module.samples().data() + first, static_cast<size_t>(end - first), &pcm);
+    return pcm;
+}
+
+} // namespace
+
+int runCapture(const CaptureOptions& options) {
+    CaptureRun run(options);
+    if (!run.planFrames() || !run.enterDataAndCheckMedia() || !run.findEncoder() ||
+        !run.renderSound() || !run.openContext() || !run.prepareOutputs())
+        return 1;
+    run.startShow();
+    run.playShow();
+    return run.finish();
 }

@@ -5,35 +5,9 @@
 // Main thread. Show time in milliseconds, sound at 44100 Hz, sizes in pixels.
 #pragma once
 
-#include <cstdint>
-#include <string>
-#include <vector>
-
 #include "app/shell.h"
+#include "app/virtual_show.h"
 #include "tools/capture_options.h"
-
-namespace platform {
-class OfflineModule;
-}
-
-// Every file the show reads, as the scenes name them ("tavara\gay.jpg"),
-// before the texture maps named inside its meshes.
-const std::vector<std::string>& showMediaFiles();
-// The texture maps named by the materials of the meshes that are drawn
-// textured, as stored in the files (only those meshes that can be read).
-std::vector<std::string> meshTextureFiles();
-// The media files that cannot be read from the working directory: the show's
-// own files, then the meshes' texture maps.
-std::vector<std::string> missingMediaFiles();
-
-// The shell's frame loop over table (the show's effectTable, or a test's)
-// under the virtual clock: pass n runs at show time passTimeMs(n, fps) and
-// lasts one frame period, the music position is the one music has at that
-// time, and the loop is ended before pass stopPass runs (or when the schedule
-// runs out). frameDone(n) runs after pass n's swap, with its frame in the
-// colour buffer. Needs the off-screen context open. Returns the passes run.
-uint64_t runVirtualFrameLoop(const EffectEntry* table, int fps, uint64_t stopPass,
-                             platform::OfflineModule* music, void (*frameDone)(uint64_t pass));
 
 // The whole program after its arguments were parsed: 0 when everything was
 // written, else 1 after one line "tuhkala-capture: ..." on standard error.

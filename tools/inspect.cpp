@@ -9,8 +9,9 @@
 // Plain text by default; --json prints one JSON object per file, one per line.
 // --dump-pixels writes the decoded pixel buffer of the one picture named,
 // exactly as the loader returns it (BMP: RGB bottom row first; JPEG: RGB or
-// grey, top row first). Exit status: 0 when every file was read, 1 when one
-// could not be opened or was rejected, 2 for a usage error.
+// grey, top row first). A relative FILE missing from the working directory is
+// read from the show's media folder when that has it. Exit status: 0 when every file was read, 1
+// when one could not be opened or was rejected, 2 for a usage error.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/media_folder.h"
 #include "platform/platform.h"
 #include "resources/dib.h"
 #include "resources/jpeg.h"
@@ -317,9 +319,24 @@ bool inspectJpeg(const Options& options, const std::string& file,
     return ok;
 }
 
+// A relative name that the working directory lacks is also looked for in the
+// show's media folder, so "tavara/fps.3ds" names the show's own file wherever
+// this program is started from.
+bool readNamedFile(const std::string& file, std::vector<unsigned char>& bytes) {
+    if (platform::readDataFile(file.c_str(), bytes)) {
+        return true;
+    }
+    if (file.empty() || file[0] == '/') {
+        return false;
+    }
+    static const platform::MediaSearch media = platform::findMediaFolder(platform::programFolder());
+    return !media.folder.empty() &&
+           platform::readDataFile((media.folder + "/" + file).c_str(), bytes);
+}
+
 bool inspectFile(const Options& options, const std::string& file) {
     std::vector<unsigned char> bytes;
-    if (!platform::readDataFile(file.c_str(), bytes)) {
+    if (!readNamedFile(file, bytes)) {
         Kind kind = detectKind(file, bytes);
         if (kind == Kind::Model3ds) {
             return inspectModel(options, file, bytes, false);

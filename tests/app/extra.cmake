@@ -10,6 +10,8 @@ if(X11_FOUND)
 endif()
 
 if(TARGET tuhkalademo)
+    # The live sound test runs the show binary.
+    add_dependencies(app_tests tuhkalademo)
     foreach(MODE properties framed key escape close no-video no-gl)
         set(NAME app_window_${MODE})
         if(MODE MATCHES "^no-")

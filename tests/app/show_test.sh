@@ -4,8 +4,7 @@
 # exit 1 without anyone clicking a box. Its window on a private Xvfb has the
 # title, class name, position and size (also inside a window manager's frame),
 # and the three ways a user ends it early (any key, Escape, a close request)
-# each exit 0 soon after (within 5 s: the test machines are shared and busy,
-# and the point is that the show ends, not how fast).
+# each exit 0 within a few seconds (the show itself would run for minutes).
 #
 # usage: show_test.sh properties|framed|key|escape|close|no-video|no-gl SHOW [SEND-CLOSE]
 # Runs in the build folder, where tavara/ is. Exit 77 = skipped.
@@ -102,7 +101,7 @@ poll find_window 300
 [ -n "$WID" ] || fail "no visible window with class name \"$CLASS\""
 # Start-up (media loading) ends before the loop reads the keyboard: wait for
 # its last step, the music starting (SDL's audio thread appears), so that the
-# time limit below measures the loop's reaction alone.
+# limit below measures the loop's reaction alone.
 poll "grep -qs '^SDLAudio' /proc/$SHOW_PID/task/*/comm || ! alive" 300
 sleep 0.5
 alive || fail "the show ended by itself during start-up"
@@ -147,8 +146,9 @@ close) "$SEND_CLOSE" "$WID" || fail "the close request could not be sent" ;;
 *) fail "unknown mode $MODE" ;;
 esac
 
-# A sanitizer build scans for leaks at exit, which takes longer than the
-# show's own reaction; the 5-second limit is for the ordinary build.
+# The limit only tells "ended by the input" from "played on": a frame on a
+# loaded machine's software renderer can take a second by itself. A sanitizer
+# build also scans for leaks at exit, which takes longer still.
 LIMIT=50
 ldd "$SHOW" 2>/dev/null | grep -q libasan && LIMIT=150
 poll '! alive' "$LIMIT" || fail "the show was still running $((LIMIT / 10)) s after the $MODE"

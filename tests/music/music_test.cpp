@@ -112,17 +112,24 @@ TEST(MusicPosition, ScriptedWordAndRowChanges) {
     }
 }
 
-TEST(MusicPosition, CustomSourceIsAskedAfreshEachTime) {
-    static uint32_t word = positionWord(12, 34);
-    static int calls = 0, lastOrder = -1;
-    static const MusicSource source = {[] { return ++calls, word; },
-                                       [](int order) { return lastOrder = order, 0; }};
+TEST(MusicPosition, CustomSourceIsAskedAfreshEachTimeWithItsUserPointer) {
+    struct Script {
+        uint32_t word;
+        int calls, lastOrder;
+    } script = {positionWord(12, 34), 0, -1};
+    const MusicSource source = {
+        [](void* user) {
+            Script* s = static_cast<Script*>(user);
+            return ++s->calls, s->word;
+        },
+        [](void* user, int order) { return static_cast<Script*>(user)->lastOrder = order, 0; },
+        &script};
     musicSetSource(&source);
     EXPECT_EQ(musicOrder(), 12);
     EXPECT_EQ(musicRow(), 34);
-    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(script.calls, 2);
     EXPECT_EQ(musicSetPosition(0x10005), 0); // only the low 16 bits are an order
-    EXPECT_EQ(lastOrder, 5);
+    EXPECT_EQ(script.lastOrder, 5);
     musicSetSource(nullptr);
 }
 

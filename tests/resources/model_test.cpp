@@ -134,10 +134,10 @@ TEST(ModelReader, DamagedFilesKeepWhatIsWholeWithinTheContract) {
                          {triMesh({vertexChunk({0, 0, 0, 1, 0, 0}),
                                    chunk(0x4140, {u16(500), floats({0.5f, 0.5f, 0.25f, 0})})})})}),
          "Map: 0 0 0/0.5 0.5, 1 0 0/0.25 1;; #"},
-        {"fewer mapping entries than vertices: the faces past them go",
-         file3ds({object("Few", {triMesh({vertices, faceChunk({0, 1, 2, 0, 0, 1}),
+        {"fewer mapping entries than vertices: the vertex array, not the count, bounds corners",
+         file3ds({object("Few", {triMesh({vertices, faceChunk({0, 1, 2, 0, 0, 1, 0, 1, 3}),
                                           mappingChunk({0, 0, 1, 1})})})}),
-         "Few: 0 0 0/0 1, 1 0 0/1 0; 0 0 1; #"},
+         "Few: 0 0 0/0 1, 1 0 0/1 0; 0 1 2, 0 0 1; #"},
         {"negative counts, a count promising more than the chunk",
          file3ds({object("Neg",
                          {triMesh({chunk(0x4110, {u16(0x8000)}), chunk(0x4120, {u16(0xFFFF)})})}),
@@ -263,8 +263,12 @@ TEST(Normals, UnitAverageOfTheFaceNormalsAroundAVertex) {
                                 "0 0 0",       "0 0 0",       "0 0 0", "0 0 0"};
     for (int i = 0; i < 9; ++i)
         EXPECT_EQ(text(mesh.vertices[i].normal), want[i]) << i;
-    computeNormals(&mesh.mesh); // a second call gives the same
+    // A second call gives the same, also when a short mapping chunk lowered
+    // the vertex count: faces are bounded by the array itself.
+    mesh.mesh.vertexCount = 2;
+    computeNormals(&mesh.mesh);
     EXPECT_EQ(text(mesh.vertices[0].normal), want[0]);
+    EXPECT_EQ(text(mesh.vertices[3].normal), want[3]);
     Mesh empty;
     computeNormals(&empty);
 }

@@ -35,13 +35,13 @@ inline const char* brokenModelRule(const Model& model) {
             mesh->vertexCount > mesh->vertexCapacity || (mesh->vertexCount > 0 && !mesh->vertices))
             return "mesh missing, name not terminated or vertex count out of range";
         if (mesh->faceCount < 0 || (mesh->faceCount > 0 && !mesh->faces) ||
-            !inside(mesh->faces, mesh->faceCount, mesh->vertexCount) || mesh->groupCount < 0 ||
+            !inside(mesh->faces, mesh->faceCount, mesh->vertexCapacity) || mesh->groupCount < 0 ||
             mesh->groupCount > MAX_FACE_GROUPS)
             return "face outside its mesh or group count out of range";
         for (int g = 0; g < mesh->groupCount; ++g) {
             const FaceGroup* group = mesh->groups[g];
             if (!group || group->materialIndex < 0 || group->materialIndex > model.materialCount ||
-                group->faceCount < 0 || !inside(group->faces, group->faceCount, mesh->vertexCount))
+                group->faceCount < 0 || !inside(group->faces, group->faceCount, mesh->vertexCapacity))
                 return "group material out of range or group face outside its mesh";
         }
     }

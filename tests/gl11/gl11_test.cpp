@@ -1,0 +1,484 @@
+// The GL 1.1 layer of the browser build against the system's GL (Mesa) on the
+// same off-screen context: the same calls drawn through both must give the
+// same pixels and leave the same state, since Mesa implements the GL 1.1
+// definitions that the layer follows. The rasteriser is the same on both
+// sides, so what differs is only the layer's own work: transforms, lighting,
+// mipmaps, the attribute stack.
+//
+// Main thread. Sizes in pixels.
+#include "gl11/gl11.h"
+
+#include <GL/glu.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/offscreen.h"
+
+namespace {
+
+constexpr int WIDTH = 160;
+constexpr int HEIGHT = 120;
+
+// One set of GL 1.1 and GLU calls: the system's or the layer's.
+struct Api {
+    void (*enable)(GLenum);
+    void (*disable)(GLenum);
+    void (*shadeModel)(GLenum);
+    void (*clearColor)(GLclampf, GLclampf, GLclampf, GLclampf);
+    void (*clear)(GLbitfield);
+    void (*depthFunc)(GLenum);
+    void (*cullFace)(GLenum);
+    void (*blendFunc)(GLenum, GLenum);
+    void (*viewport)(GLint, GLint, GLsizei, GLsizei);
+    void (*matrixMode)(GLenum);
+    void (*loadIdentity)();
+    void (*pushMatrix)();
+    void (*popMatrix)();
+    void (*rotatef)(GLfloat, GLfloat, GLfloat, GLfloat);
+    void (*translatef)(GLfloat, GLfloat, GLfloat);
+    void (*ortho)(GLdouble, GLdouble, GLdouble, GLdouble, GLdouble, GLdouble);
+    void (*begin)(GLenum);
+    void (*end)();
+    void (*vertex3f)(GLfloat, GLfloat, GLfloat);
+    void (*vertex2f)(GLfloat, GLfloat);
+    void (*normal3f)(GLfloat, GLfloat, GLfloat);
+    void (*color4f)(GLfloat, GLfloat, GLfloat, GLfloat);
+    void (*texCoord2f)(GLfloat, GLfloat);
+    void (*lightfv)(GLenum, GLenum, const GLfloat*);
+    void (*genTextures)(GLsizei, GLuint*);
+    void (*bindTexture)(GLenum, GLuint);
+    void (*texParameteri)(GLenum, GLenum, GLint);
+    void (*texImage2D)(GLenum, GLint, GLint, GLsizei, GLsizei, GLint, GLenum, GLenum,
+                       const GLvoid*);
+    void (*pixelStorei)(GLenum, GLint);
+    void (*pushAttrib)(GLbitfield);
+    void (*popAttrib)();
+    void (*getIntegerv)(GLenum, GLint*);
+    void (*getFloatv)(GLenum, GLfloat*);
+    void (*getLightfv)(GLenum, GLenum, GLfloat*);
+    GLboolean (*isEnabled)(GLenum);
+    void (*perspective)(GLdouble, GLdouble, GLdouble, GLdouble);
+    void (*lookAt)(GLdouble, GLdouble, GLdouble, GLdouble, GLdouble, GLdouble, GLdouble, GLdouble,
+                   GLdouble);
+    GLint (*build2DMipmaps)(GLenum, GLint, GLint, GLint, GLenum, GLenum, const void*);
+};
+
+const Api SYSTEM = {
+    glEnable,      glDisable,        glShadeModel,    glClearColor, glClear,        glDepthFunc,
+    glCullFace,    glBlendFunc,      glViewport,      glMatrixMode, glLoadIdentity, glPushMatrix,
+    glPopMatrix,   glRotatef,        glTranslatef,    glOrtho,      glBegin,        glEnd,
+    glVertex3f,    glVertex2f,       glNormal3f,      glColor4f,    glTexCoord2f,   glLightfv,
+    glGenTextures, glBindTexture,    glTexParameteri, glTexImage2D, glPixelStorei,  glPushAttrib,
+    glPopAttrib,   glGetIntegerv,    glGetFloatv,     glGetLightfv, glIsEnabled,    gluPerspective,
+    gluLookAt,     gluBuild2DMipmaps};
+
+const Api LAYER = {gl11::enable,      gl11::disable,       gl11::shadeModel,    gl11::clearColor,
+                   gl11::clear,       gl11::depthFunc,     gl11::cullFace,      gl11::blendFunc,
+                   gl11::viewport,    gl11::matrixMode,    gl11::loadIdentity,  gl11::pushMatrix,
+                   gl11::popMatrix,   gl11::rotatef,       gl11::translatef,    gl11::ortho,
+                   gl11::begin,       gl11::end,           gl11::vertex3f,      gl11::vertex2f,
+                   gl11::normal3f,    gl11::color4f,       gl11::texCoord2f,    gl11::lightfv,
+                   gl11::genTextures, gl11::bindTexture,   gl11::texParameteri, gl11::texImage2D,
+                   gl11::pixelStorei, gl11::pushAttrib,    gl11::popAttrib,     gl11::getIntegerv,
+                   gl11::getFloatv,   gl11::getLightfv,    gl11::isEnabled,     gl11::perspective,
+                   gl11::lookAt,      gl11::build2DMipmaps};
+
+// The show's start-up state: perspective 45 degrees, depth test LEQUAL.
+void showStart(const Api& gl) {
+    gl.viewport(0, 0, WIDTH, HEIGHT);
+    gl.clearColor(0, 0, 0, 0);
+    gl.depthFunc(GL_LEQUAL);
+    gl.enable(GL_DEPTH_TEST);
+    gl.shadeModel(GL_SMOOTH);
+    gl.matrixMode(GL_PROJECTION);
+    gl.loadIdentity();
+    gl.perspective(45.0, 640.0 / 480.0, 0.1f, 100.0);
+    gl.matrixMode(GL_MODELVIEW);
+    gl.loadIdentity();
+    gl.clear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+// A picture of w x h samples of n components with a row padding to `align`:
+// red grows to the right, green downward (so that every mipmap level differs
+// from its neighbours), blue is noise.
+std::vector<unsigned char> pattern(int w, int h, int n, int align) {
+    const int stride = (w * n + align - 1) / align * align;
+    std::vector<unsigned char> p(static_cast<size_t>(stride) * h, 0);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const int rgb[3] = {255 * x / std::max(1, w - 1), 255 * y / std::max(1, h - 1),
+                                (x * 37 + y * 91 + (x ^ y) * 13) & 0xFF};
+            for (int c = 0; c < n; ++c)
+                p[y * stride + x * n + c] = static_cast<unsigned char>(n == 1 ? rgb[2] : rgb[c]);
+        }
+    }
+    return p;
+}
+
+GLuint texture(const Api& gl, int w, int h, GLenum format, int align) {
+    const int n = format == GL_RGB ? 3 : 1;
+    const std::vector<unsigned char> p = pattern(w, h, n, align);
+    GLuint id = 0;
+    gl.genTextures(1, &id);
+    gl.bindTexture(GL_TEXTURE_2D, id);
+    gl.texParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    gl.texParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_NEAREST);
+    gl.pixelStorei(GL_UNPACK_ALIGNMENT, align);
+    gl.build2DMipmaps(GL_TEXTURE_2D, n, w, h, format, GL_UNSIGNED_BYTE, p.data());
+    gl.pixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    return id;
+}
+
+// A screen quad as the overlays draw it, in a 0..1 square with y down; the
+// texture repeated `repeat` times across it.
+void overlay(const Api& gl, float x0, float y0, float x1, float y1, float alpha, bool additive,
+             float repeat = 1.0f) {
+    gl.pushAttrib(0xFFFFF);
+    gl.disable(GL_LIGHTING);
+    gl.disable(GL_DEPTH_TEST);
+    gl.blendFunc(GL_SRC_ALPHA, additive ? GL_ONE : GL_ONE_MINUS_SRC_ALPHA);
+    gl.enable(GL_BLEND);
+    gl.matrixMode(GL_PROJECTION);
+    gl.pushMatrix();
+    gl.loadIdentity();
+    gl.ortho(0, 1, 1, 0, -1, 1);
+    gl.matrixMode(GL_MODELVIEW);
+    gl.pushMatrix();
+    gl.loadIdentity();
+    gl.begin(GL_QUADS);
+    const float corners[4][4] = {{0, 0, x0, y0}, {0, 1, x0, y1}, {1, 1, x1, y1}, {1, 0, x1, y0}};
+    for (const auto& c : corners) {
+        gl.color4f(0.9f, 0.8f, 1.0f, alpha);
+        gl.texCoord2f(c[0] * repeat, c[1] * repeat);
+        gl.vertex2f(c[2], c[3]);
+    }
+    gl.end();
+    gl.popMatrix();
+    gl.matrixMode(GL_PROJECTION);
+    gl.popMatrix();
+    gl.matrixMode(GL_MODELVIEW);
+    gl.popAttrib();
+}
+
+// A lit sphere with smooth normals under the show's positional light 1 and a
+// camera from gluLookAt, turned about a slanted axis so that every element
+// of the normal matrix counts.
+void litSphere(const Api& gl, float angle) {
+    const GLfloat ambient[] = {0.5f, 0.05f, 0.05f, 1.0f};
+    const GLfloat diffuse[] = {1.0f, 1.0f, 0.85f, 1.0f};
+    const GLfloat position[] = {0.0f, 1.0f, -1.0f, 1.0f};
+    gl.lightfv(GL_LIGHT1, GL_AMBIENT, ambient);
+    gl.lightfv(GL_LIGHT1, GL_DIFFUSE, diffuse);
+    gl.lightfv(GL_LIGHT1, GL_POSITION, position);
+    gl.enable(GL_LIGHT1);
+    gl.enable(GL_LIGHTING);
+    gl.enable(GL_CULL_FACE);
+    gl.cullFace(GL_BACK);
+    gl.loadIdentity();
+    gl.lookAt(std::sin(angle) * 6.0, 1.5, std::cos(angle) * 6.0, 0, 0.3, 0, 0, 1, 0);
+    gl.rotatef(-90.0f, 1, 0, 0);
+    gl.rotatef(angle * 70.0f, 1.0f, 0.5f, 0.3f);
+    gl.begin(GL_TRIANGLES);
+    const int RINGS = 12, SEGMENTS = 24;
+    auto corner = [&](int ring, int segment) {
+        const float a = 3.1415927f * ring / RINGS, b = 6.2831853f * segment / SEGMENTS;
+        const float n[3] = {std::sin(a) * std::cos(b), std::sin(a) * std::sin(b), std::cos(a)};
+        gl.normal3f(n[0], n[1], n[2]);
+        gl.color4f(1, 1, 1, 0.5f); // ignored while lit: the material's alpha is used
+        gl.texCoord2f(2.0f * segment / SEGMENTS, 1.0f * ring / RINGS);
+        gl.vertex3f(2.2f * n[0], 2.2f * n[1], 2.2f * n[2]);
+    };
+    for (int ring = 0; ring < RINGS; ++ring) {
+        for (int segment = 0; segment < SEGMENTS; ++segment) {
+            const int quad[6][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 0}, {1, 1}, {0, 1}};
+            for (const auto& q : quad)
+                corner(ring + q[0], segment + q[1]);
+        }
+    }
+    gl.end();
+}
+
+struct Scene {
+    const char* name;
+    std::function<void(const Api&)> draw;
+};
+
+const Scene SCENES[] = {
+    {"triangle after overlays: the colour and texture coordinate from before them",
+     [](const Api& gl) {
+         const GLuint picture = texture(gl, 32, 32, GL_RGB, 4);
+         gl.enable(GL_TEXTURE_2D);
+         gl.begin(GL_TRIANGLES);
+         gl.texCoord2f(0.3f, 0.6f);
+         gl.color4f(1, 1, 1, 1);
+         gl.vertex3f(100, 100, -200);
+         gl.end();
+         gl.bindTexture(GL_TEXTURE_2D, 0);
+         overlay(gl, 0.0f, 0.0f, 0.5f, 0.5f, 1.0f, false);
+         gl.bindTexture(GL_TEXTURE_2D, picture);
+         overlay(gl, 0.5f, 0.5f, 1.0f, 1.0f, 1.0f, false);
+         gl.loadIdentity();
+         gl.begin(GL_TRIANGLES);
+         gl.vertex3f(-1, -1, -3);
+         gl.vertex3f(1, -1, -3);
+         gl.vertex3f(0, 1, -3);
+         gl.end();
+     }},
+    {"lit untextured sphere, two views",
+     [](const Api& gl) {
+         litSphere(gl, 0.3f);
+         gl.clear(GL_DEPTH_BUFFER_BIT);
+         gl.viewport(0, 0, WIDTH / 2, HEIGHT / 2);
+         litSphere(gl, 2.1f);
+     }},
+    {"lit textured sphere (mipmapped RGB), flat shading",
+     [](const Api& gl) {
+         texture(gl, 64, 64, GL_RGB, 4);
+         gl.enable(GL_TEXTURE_2D);
+         gl.shadeModel(GL_FLAT);
+         litSphere(gl, 1.0f);
+     }},
+    {"overlays: alpha and additive, magnified and minified, texture 0 untextured",
+     [](const Api& gl) {
+         const GLuint picture = texture(gl, 32, 32, GL_RGB, 4);
+         gl.enable(GL_TEXTURE_2D);
+         gl.enable(GL_CULL_FACE);
+         overlay(gl, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f, false);
+         overlay(gl, 0.1f, 0.2f, 0.3f, 0.35f, 0.6f, true);
+         overlay(gl, 1.0f, 0.0f, 0.5f, 0.5f, 1.0f, false); // mirrored: culled
+         gl.bindTexture(GL_TEXTURE_2D, 0);
+         overlay(gl, 0.6f, 0.6f, 0.9f, 0.9f, 0.5f, false);
+         gl.bindTexture(GL_TEXTURE_2D, picture);
+         overlay(gl, -0.2f, 0.5f, 0.45f, 1.3f, 0.7f, false);
+     }},
+    {"rescaled sides that are not powers of two, luminance with padded rows",
+     [](const Api& gl) {
+         // Repeated many times across a small quad, a texture shows its
+         // smallest levels, made from rows and columns of one texel.
+         texture(gl, 48, 40, GL_RGB, 4);
+         gl.enable(GL_TEXTURE_2D);
+         overlay(gl, 0.0f, 0.0f, 0.5f, 0.8f, 1.0f, false);
+         overlay(gl, 0.0f, 0.8f, 0.25f, 1.0f, 1.0f, false, 40.0f);
+         texture(gl, 6, 20, GL_LUMINANCE, 4);
+         overlay(gl, 0.5f, 0.0f, 1.0f, 0.5f, 1.0f, false);
+         overlay(gl, 0.25f, 0.8f, 0.5f, 1.0f, 1.0f, false, 40.0f);
+         texture(gl, 3, 3, GL_RGB, 1);
+         overlay(gl, 0.5f, 0.6f, 0.7f, 1.0f, 1.0f, false);
+     }},
+};
+
+class Gl11 : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(platform::openOffscreen(WIDTH, HEIGHT, &error)) << error;
+    }
+    void TearDown() override {
+        gl11::destroyContext();
+        platform::closeOffscreen();
+    }
+    // Runs f through the system's GL, then through the layer, each on a fresh
+    // context, and returns both frames.
+    std::vector<unsigned char> drawWith(const Api& gl, const std::function<void(const Api&)>& f) {
+        if (&gl == &LAYER) {
+            const char* error = nullptr;
+            EXPECT_TRUE(gl11::createContext(WIDTH, HEIGHT, &error)) << error;
+        }
+        showStart(gl);
+        f(gl);
+        std::vector<unsigned char> frame = platform::readPixelsRGB();
+        if (&gl == &LAYER) {
+            EXPECT_EQ(gl11::getError(), static_cast<GLenum>(GL_NO_ERROR));
+            gl11::destroyContext();
+        }
+        platform::closeOffscreen();
+        std::string error;
+        EXPECT_TRUE(platform::openOffscreen(WIDTH, HEIGHT, &error)) << error;
+        return frame;
+    }
+};
+
+TEST_F(Gl11, DrawsWhatTheSystemGlDraws) {
+    for (const Scene& scene : SCENES) {
+        SCOPED_TRACE(scene.name);
+        const std::vector<unsigned char> expected = drawWith(SYSTEM, scene.draw);
+        const std::vector<unsigned char> got = drawWith(LAYER, scene.draw);
+        ASSERT_EQ(got.size(), expected.size());
+        int worst = 0, lit = 0;
+        for (size_t i = 0; i < got.size(); ++i) {
+            worst = std::max(worst, std::abs(got[i] - expected[i]));
+            lit += expected[i] > 8;
+        }
+        // A scene that drew nothing would pass trivially.
+        EXPECT_GT(lit, static_cast<int>(got.size() / 10));
+        // The same rasteriser on both sides: only rounding of the vertex
+        // arithmetic differs (seen: at most 2 of 255).
+        EXPECT_LE(worst, 4);
+    }
+}
+
+// The state each side reports after the same calls.
+struct State {
+    std::vector<float> floats;
+    std::vector<int> ints;
+};
+
+State readState(const Api& gl) {
+    State s;
+    const GLenum caps[] = {GL_LIGHTING, GL_LIGHT0,     GL_LIGHT1,   GL_TEXTURE_2D,
+                           GL_BLEND,    GL_DEPTH_TEST, GL_CULL_FACE};
+    for (GLenum cap : caps)
+        s.ints.push_back(gl.isEnabled(cap));
+    const GLenum intQueries[] = {GL_MATRIX_MODE,
+                                 GL_BLEND_SRC,
+                                 GL_BLEND_DST,
+                                 GL_DEPTH_FUNC,
+                                 GL_CULL_FACE_MODE,
+                                 GL_SHADE_MODEL,
+                                 GL_TEXTURE_BINDING_2D,
+                                 GL_MODELVIEW_STACK_DEPTH,
+                                 GL_PROJECTION_STACK_DEPTH,
+                                 GL_ATTRIB_STACK_DEPTH,
+                                 GL_VIEWPORT};
+    for (GLenum q : intQueries) {
+        GLint v[4] = {-1, -1, -1, -1};
+        gl.getIntegerv(q, v);
+        s.ints.insert(s.ints.end(), v, v + (q == GL_VIEWPORT ? 4 : 1));
+    }
+    // Not the current colour: Mesa answers that query with the value from
+    // before a glPopAttrib (while drawing with the restored one, which the
+    // pixel comparison above checks).
+    for (GLenum q : {GL_MODELVIEW_MATRIX, GL_PROJECTION_MATRIX, GL_COLOR_CLEAR_VALUE}) {
+        GLfloat v[16];
+        gl.getFloatv(q, v);
+        s.floats.insert(s.floats.end(), v, v + (q == GL_COLOR_CLEAR_VALUE ? 4 : 16));
+    }
+    for (GLenum pname : {GL_AMBIENT, GL_DIFFUSE, GL_POSITION}) {
+        GLfloat v[4];
+        gl.getLightfv(GL_LIGHT1, pname, v);
+        s.floats.insert(s.floats.end(), v, v + 4);
+    }
+    return s;
+}
+
+struct StateScript {
+    const char* name;
+    std::function<void(const Api&)> run;
+};
+
+const StateScript STATE_SCRIPTS[] = {
+    {"transforms and GLU matrices",
+     [](const Api& gl) {
+         gl.matrixMode(GL_PROJECTION);
+         gl.ortho(-2, 3, -1, 4, 0.5, 20);
+         gl.matrixMode(GL_MODELVIEW);
+         gl.lookAt(3, 4, 5, 0.5, -1, 0.25, 0, 1, 0);
+         gl.translatef(0, -3, -5);
+         gl.rotatef(33.0f, 1, 2, 3);
+         gl.rotatef(-90.0f, 1, 0, 0);
+         gl.pushMatrix();
+         gl.rotatef(10.0f, 0, 0, 1);
+         const GLfloat position[] = {0.0f, -4.0f, 0.0f, 1.0f};
+         gl.lightfv(GL_LIGHT1, GL_POSITION, position); // through this modelview
+     }},
+    {"attribute groups restore only what their mask names",
+     [](const Api& gl) {
+         gl.enable(GL_LIGHTING);
+         gl.enable(GL_LIGHT1);
+         gl.enable(GL_TEXTURE_2D);
+         gl.blendFunc(GL_ONE, GL_ONE);
+         gl.color4f(0.25f, 0.5f, 0.75f, 1.0f);
+         GLuint id = 0;
+         gl.genTextures(1, &id);
+         gl.bindTexture(GL_TEXTURE_2D, id);
+         gl.pushAttrib(GL_ENABLE_BIT | GL_CURRENT_BIT);
+         gl.disable(GL_LIGHTING);
+         gl.disable(GL_TEXTURE_2D);
+         gl.enable(GL_BLEND);
+         gl.enable(GL_CULL_FACE);
+         gl.blendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA); // not in the mask: stays
+         gl.color4f(1, 0, 0, 0.5f);
+         gl.bindTexture(GL_TEXTURE_2D, 0); // not in the mask: stays
+         gl.cullFace(GL_FRONT);            // not in the mask: stays
+         gl.popAttrib();
+         gl.pushAttrib(0xFFFFF);
+         gl.matrixMode(GL_PROJECTION);
+         gl.viewport(5, 6, 70, 80);
+         gl.depthFunc(GL_ALWAYS);
+         gl.shadeModel(GL_FLAT);
+         gl.clearColor(0.5f, 0.25f, 1, 1);
+         const GLfloat red[] = {1, 0, 0, 1};
+         gl.lightfv(GL_LIGHT1, GL_DIFFUSE, red);
+         gl.bindTexture(GL_TEXTURE_2D, id);
+         gl.popAttrib();
+     }},
+};
+
+TEST_F(Gl11, LeavesTheStateTheSystemGlLeaves) {
+    for (const StateScript& script : STATE_SCRIPTS) {
+        SCOPED_TRACE(script.name);
+        State expected, got;
+        drawWith(SYSTEM, [&](const Api& gl) {
+            script.run(gl);
+            expected = readState(gl);
+        });
+        drawWith(LAYER, [&](const Api& gl) {
+            script.run(gl);
+            got = readState(gl);
+        });
+        EXPECT_EQ(got.ints, expected.ints);
+        ASSERT_EQ(got.floats.size(), expected.floats.size());
+        for (size_t i = 0; i < got.floats.size(); ++i)
+            EXPECT_NEAR(got.floats[i], expected.floats[i],
+                        2e-6 * (1 + std::fabs(expected.floats[i])))
+                << "value " << i;
+    }
+}
+
+// What GL 1.1 refuses, the layer refuses with the same error and no effect.
+TEST_F(Gl11, RefusesWhatGl11Refuses) {
+    const char* error = nullptr;
+    ASSERT_TRUE(gl11::createContext(WIDTH, HEIGHT, &error)) << error;
+    const unsigned char texel[16 * 3] = {};
+    struct Case {
+        const char* name;
+        std::function<void()> call;
+        GLenum error;
+    };
+    const Case cases[] = {
+        {"pop of the only matrix", [] { gl11::popMatrix(); }, GL_STACK_UNDERFLOW},
+        {"pop of an empty attribute stack", [] { gl11::popAttrib(); }, GL_STACK_UNDERFLOW},
+        {"state change between begin and end",
+         [] {
+             gl11::begin(GL_TRIANGLES);
+             gl11::enable(GL_BLEND);
+             gl11::end();
+         },
+         GL_INVALID_OPERATION},
+        {"end without begin", [] { gl11::end(); }, GL_INVALID_OPERATION},
+        {"texture side not a power of two",
+         [&] { gl11::texImage2D(GL_TEXTURE_2D, 0, 3, 12, 4, 0, GL_RGB, GL_UNSIGNED_BYTE, texel); },
+         GL_INVALID_VALUE},
+        {"unknown capability", [] { gl11::enable(0x0B57 /* GL_COLOR_MATERIAL */); },
+         GL_INVALID_ENUM},
+        {"ortho with an empty box", [] { gl11::ortho(1, 1, 0, 1, -1, 1); }, GL_INVALID_VALUE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        gl11::loadIdentity();
+        c.call();
+        EXPECT_EQ(gl11::getError(), c.error);
+        EXPECT_FALSE(gl11::isEnabled(GL_BLEND));
+        GLfloat m[16];
+        gl11::getFloatv(GL_MODELVIEW_MATRIX, m);
+        EXPECT_EQ(m[0], 1.0f);
+        EXPECT_EQ(gl11::getError(), static_cast<GLenum>(GL_NO_ERROR));
+    }
+}
+
+} // namespace
