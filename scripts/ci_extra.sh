@@ -122,33 +122,14 @@ stage_package() {
 }
 
 # The browser version: web.sh installs emscripten and builds everything; the
-# references are tests/golden's. Where the tree has none yet, references are
-# made now with the native capture program, and the stage says so.
+# page's frames are compared with the reference frames of tests/golden/.
 stage_web() {
     install_missing_packages chromium || return 1
     local web_dir="${WEB_DIR:-$ROOT_DIR/build-web}"
     local started=$SECONDS
     BUILD_DIR="$BUILD_DIR" WEB_DIR="$web_dir" "$ROOT_DIR/web.sh" --build-only || return 1
     echo "ci_extra: web build took $((SECONDS - started)) s"
-    local golden="$ROOT_DIR/tests/golden"
-    if [ ! -f "$golden/instants.txt" ]; then
-        golden="$web_dir/reference"
-        echo "ci_extra: tests/golden/ has no instants.txt; comparing with references made now" \
-            "by build/tuhkala-capture in $golden"
-        rm -rf "$golden"
-        mkdir -p "$golden"
-        local instants=(5000 15000 30000 45000 55000 62000 68000 75000 90000 120000 132000 139000
-            145000 155000 162000 168000)
-        local at=()
-        local ms
-        for ms in "${instants[@]}"; do
-            at+=(--at "$ms")
-        done
-        (cd "$BUILD_DIR" && ./tuhkala-capture --size 160x120 --fps 30 --quiet -o "$golden" \
-            "${at[@]}") || return 1
-        printf '%s\n' "${instants[@]}" >"$golden/instants.txt"
-    fi
-    python3 "$ROOT_DIR/tests/web/browser_test.py" --site "$web_dir" --golden "$golden" \
+    python3 "$ROOT_DIR/tests/web/browser_test.py" --site "$web_dir" --golden "$ROOT_DIR/tests/golden" \
         --sheets "$web_dir"
 }
 

@@ -247,9 +247,11 @@ class Results:
 def read_instants(golden):
     path = os.path.join(golden, "instants.txt")
     instants = []
+    # One instant per line: its milliseconds, then what happens there.
     for line in open(path):
-        line = line.split("#", 1)[0]
-        instants += [int(word) for word in line.replace(",", " ").split()]
+        words = line.split("#", 1)[0].split()
+        if words:
+            instants.append(int(words[0]))
     return sorted(set(instants))
 
 
@@ -273,8 +275,9 @@ def test_mode(browser, base, golden, results, sheet_dir):
     worst = {}
     pass_times = {}
     for ms in read_instants(golden):
-        # The capture program's --at: the last pass at or before ms.
-        wanted = ms * FPS // 1000 + 1
+        # The capture program's --at: the last pass at or before ms, the last
+        # n with floor(n * 1000 / FPS) <= ms; wanted counts passes 0 to n.
+        wanted = ((ms + 1) * FPS + 999) // 1000
         run = browser.evaluate(f"tuhkalaTest.run({wanted}, false)")
         scene = scene_of(ms)
         pass_times.setdefault(scene, []).append(run)
