@@ -8,20 +8,21 @@
 // DISPLAY that test.sh provides. Samples are mono floats at 44100 Hz.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <cstring>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/module_player.h"
 #include "platform/offline_module.h"
+#include "tests/support/kit.h"
 
 namespace {
 
@@ -30,27 +31,23 @@ constexpr int RATE = platform::PLAYER_RATE;
 constexpr double LSB16 = 1.0 / 32768.0;
 
 std::vector<float> readFloats(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const kit::Bytes bytes = kit::readFile(path);
     std::vector<float> out(bytes.size() / sizeof(float));
-    std::copy(bytes.begin(), bytes.begin() + out.size() * sizeof(float),
-              reinterpret_cast<char*>(out.data()));
+    std::memcpy(out.data(), bytes.data(), out.size() * sizeof(float));
     return out;
 }
 
 size_t firstSound(const std::vector<float>& samples) {
     size_t i = 0;
-    while (i < samples.size() && samples[i] == 0.0f) {
-        i++;
-    }
+    while (i < samples.size() && samples[i] == 0.0f)
+        ++i;
     return i;
 }
 
 double rms(const float* samples, size_t count) {
     double sum = 0;
-    for (size_t i = 0; i < count; i++) {
+    for (size_t i = 0; i < count; ++i)
         sum += double(samples[i]) * samples[i];
-    }
     return std::sqrt(sum / double(count));
 }
 
@@ -78,12 +75,8 @@ pid_t startShow(const std::string& audioPath, const std::string& logPath) {
 // event), or kills it when it does not end within a minute.
 void stopShow(pid_t pid) {
     kill(pid, SIGTERM);
-    for (int i = 0; i < 600; i++) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) {
-            return;
-        }
+    for (int i = 0; i < 600 && waitpid(pid, nullptr, WNOHANG) != pid; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
 }
@@ -92,32 +85,27 @@ void stopShow(pid_t pid) {
 
 TEST(LiveSound, StreamHandedToSdlIsTheOfflineRenderFromOrderZero) {
     ASSERT_NE(getenv("DISPLAY"), nullptr) << "needs an X display (test.sh starts Xvfb)";
-    char dir[] = "/tmp/tuhkala-live-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string audioPath = std::string(dir) + "/live.raw";
-    const std::string logPath = std::string(dir) + "/show.log";
+    const std::string dir = kit::scratchDir("live-sound");
+    const std::string audioPath = dir + "/live.raw", logPath = dir + "/show.log";
+    std::remove(audioPath.c_str());
 
     // The media load before the music starts (slowly under a sanitizer):
     // wait for the first sound, then let about ten seconds of it play.
     pid_t show = startShow(audioPath, logPath);
     ASSERT_GT(show, 0);
     bool sounding = false;
-    for (int i = 0; i < 1200 && !sounding; i++) {
+    for (int i = 0; i < 1200 && !sounding && waitpid(show, nullptr, WNOHANG) != show; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        std::vector<float> sofar = readFloats(audioPath);
+        const std::vector<float> sofar = readFloats(audioPath);
         sounding = firstSound(sofar) < sofar.size();
-        if (waitpid(show, nullptr, WNOHANG) == show) {
-            break;
-        }
     }
-    if (sounding) {
+    if (sounding)
         std::this_thread::sleep_for(std::chrono::seconds(10));
-    }
     stopShow(show);
-    std::vector<float> live = readFloats(audioPath);
-    std::ifstream logFile(logPath);
-    std::string log((std::istreambuf_iterator<char>(logFile)), std::istreambuf_iterator<char>());
-    ASSERT_TRUE(sounding) << "no sound reached SDL; the show said:\n" << log;
+    const std::vector<float> live = readFloats(audioPath);
+    const kit::Bytes log = kit::readFile(logPath);
+    ASSERT_TRUE(sounding) << "no sound reached SDL; the show said:\n"
+                          << std::string(log.begin(), log.end());
 
     platform::OfflineModule offline;
     ASSERT_TRUE(offline.loadFile("tavara/amerikka.it", nullptr));
@@ -137,9 +125,8 @@ TEST(LiveSound, StreamHandedToSdlIsTheOfflineRenderFromOrderZero) {
         const float* a = &live[renderStart + candidate];
         const float* b = &render[renderStart];
         double dot = 0;
-        for (size_t i = 0; i < window; i++) {
+        for (size_t i = 0; i < window; ++i)
             dot += double(a[i]) * b[i];
-        }
         if (dot > best) {
             best = dot;
             lag = candidate;

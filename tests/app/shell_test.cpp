@@ -3,7 +3,6 @@
 //
 // Main thread. Times in milliseconds, sizes in pixels.
 #include <GL/gl.h>
-#include <dirent.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -15,20 +14,6 @@
 #include "tests/support/kit.h"
 
 using namespace kit;
-
-namespace {
-
-int openDescriptors() {
-    int count = 0;
-    DIR* dir = opendir("/proc/self/fd");
-    while (dir && readdir(dir))
-        ++count;
-    if (dir)
-        closedir(dir);
-    return count;
-}
-
-} // namespace
 
 TEST(DataFiles, BackslashPathsReadWholeEmptyOrNotAtAll) {
     EXPECT_EQ(platform::dataPath("tavara\\sub\\x.3ds"), "tavara/sub/x.3ds");

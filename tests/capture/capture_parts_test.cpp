@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <initializer_list>
 #include <limits>
 #include <set>
@@ -16,6 +17,7 @@
 #include "platform/offscreen.h"
 #include "tests/support/kit.h"
 #include "tools/capture_encode.h"
+#include "tools/capture_output.h"
 #include "tools/capture_options.h"
 #include "tools/capture_run.h"
 
@@ -190,6 +192,18 @@ TEST(PngWriter, PicturesReadBackExactlyAndDeterministically) {
             EXPECT_EQ(std::set<int>(back.filters.begin(), back.filters.end()).size(), 5u);
         }
     }
+}
+
+TEST(CaptureOutput, PreparingAndWritingLeaveNoDescriptorOpenAndNoProbe) {
+    const std::string dir = kit::scratchDir("capture-output") + "/frames";
+    const int descriptors = kit::openDescriptors();
+    std::string error;
+    ASSERT_TRUE(prepareOutputFolder(dir, &error)) << error;
+    ASSERT_TRUE(prepareOutputFile(dir + "/clip.mkv", &error)) << error;
+    ASSERT_TRUE(writeWholeFile(dir + "/at-0.png", {1, 2, 3}, &error)) << error;
+    EXPECT_EQ(kit::openDescriptors(), descriptors);
+    EXPECT_FALSE(std::filesystem::exists(dir + "/.tuhkala-capture-probe"));
+    EXPECT_EQ(kit::readFile(dir + "/at-0.png"), (kit::Bytes{1, 2, 3}));
 }
 
 TEST(WavWriter, HeaderDescribesPcm16) {

@@ -3,6 +3,7 @@
 // Test thread only.
 #include "tests/support/kit.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <zlib.h>
@@ -50,6 +51,16 @@ std::string scratchDir(const std::string& name) {
 
 void keepSeed(const std::string& kind, const std::string& name, const Bytes& bytes) {
     writeFile(buildSubdir("fuzz-seeds", kind) + "/" + name, bytes);
+}
+
+int openDescriptors() {
+    int count = 0;
+    DIR* dir = opendir("/proc/self/fd");
+    while (dir && readdir(dir))
+        ++count;
+    if (dir)
+        closedir(dir);
+    return count;
 }
 
 std::string quote(const std::string& text) {

@@ -32,6 +32,8 @@ struct RunResult {
 };
 RunResult run(const std::string& command);
 bool haveProgram(const char* name);
+// How many file descriptors this process holds open.
+int openDescriptors();
 
 struct Rgb {
     int r, g, b;
