@@ -15,7 +15,7 @@ RunResult inspect(const std::vector<std::string>& args) {
     std::string command = quote(TUHKALA_BINARY_DIR "/tuhkala-inspect");
     for (const std::string& arg : args)
         command += " " + quote(arg);
-    return run(command + " 2>/dev/null");
+    return run(command + " 2>&1");
 }
 
 // 2x2, 24 bits: bottom row red, green; top row blue, white.
@@ -57,10 +57,11 @@ TEST(Inspect, PicturesTheirDumpsAndTheExitStatus) {
         writeFile(dir + "/v5.bmp", cat({Bytes{'B', 'M'}, u32(0), u32(0), u32(0), u32(124)})));
     ASSERT_TRUE(writeFile(dir + "/junk.jpg", Bytes{'h', 'i'}));
     ASSERT_TRUE(writeFile(dir + "/notes.txt", Bytes{'h', 'i'}));
+    ASSERT_TRUE(writeFile(dir + "/sample.3ds", sampleModel()));
     const struct {
         std::vector<std::string> args;
         int status;
-        std::string out; // the whole output, or what it begins with
+        std::string out; // the whole output (messages first), or what it begins with
     } cases[] = {
         {{"--json", "--dump-pixels", dir + "/small.rgb", bmp},
          0,
@@ -70,16 +71,21 @@ TEST(Inspect, PicturesTheirDumpsAndTheExitStatus) {
          "{\"file\":\"" + jpeg + "\",\"kind\":\"jpeg\",\"width\":8,\"height\":8,\"channels\":1}\n"},
         {{"--json", dir + "/v5.bmp"},
          1,
-         "{\"file\":\"" + dir +
+         "tuhkala-inspect: " + dir + "/v5.bmp: Unknown DIB file format.\n{\"file\":\"" + dir +
              "/v5.bmp\",\"kind\":\"bmp\",\"error\":\"Unknown DIB file format.\"}\n"},
         {{"--json", dir + "/junk.jpg"},
          1,
-         "{\"file\":\"" + dir + "/junk.jpg\",\"kind\":\"jpeg\",\"error\":"},
+         "tuhkala-inspect: " + dir + "/junk.jpg: not a JPEG picture the decoder accepts\n{\"file\":\"" + dir + "/junk.jpg\",\"kind\":\"jpeg\",\"error\":"},
         {{"--json", dir + "/missing.3ds"},
          1,
-         "{\"file\":\"" + dir + "/missing.3ds\",\"kind\":\"3ds\",\"loaded\":0"},
+         "tuhkala-inspect: " + dir + "/missing.3ds: cannot be opened\n{\"file\":\"" + dir + "/missing.3ds\",\"kind\":\"3ds\",\"loaded\":0"},
         {{dir + "/notes.txt"}, 1, ""},
-        {{"--dump-pixels", dir + "/no/such/folder.rgb", bmp}, 1, ""},
+        {{"--dump-pixels", dir + "/no/such/folder.rgb", bmp},
+         1,
+         "tuhkala-inspect: cannot write " + dir + "/no/such/folder.rgb\n"},
+        {{"--dump-pixels", dir + "/mesh.rgb", dir + "/sample.3ds"},
+         1,
+         "tuhkala-inspect: " + dir + "/sample.3ds: --dump-pixels needs a picture, not a mesh file\n"},
         {{}, 2, ""},
         {{"--bogus", bmp}, 2, ""},
         {{"--dump-pixels", dir + "/x", bmp, bmp}, 2, ""},
@@ -97,5 +103,5 @@ TEST(Inspect, PicturesTheirDumpsAndTheExitStatus) {
     // One bad file among good ones: every file is still reported, status 1.
     const RunResult mixed = inspect({"--json", bmp, dir + "/v5.bmp", dir + "/junk.jpg", bmp});
     EXPECT_EQ(mixed.status, 1);
-    EXPECT_EQ(std::count(mixed.out.begin(), mixed.out.end(), '\n'), 4);
+    EXPECT_EQ(std::count(mixed.out.begin(), mixed.out.end(), '\n'), 4 + 2); // and two messages
 }
