@@ -167,7 +167,9 @@ inline Bytes encodeJpeg(int width, int height, int components, const Bytes& pixe
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 100, TRUE);
     if (progressive) {
+        // At full colour resolution too: the largest coefficient buffers.
         jpeg_simple_progression(&cinfo);
+        cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = 1;
     }
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
