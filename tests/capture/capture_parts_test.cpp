@@ -308,4 +308,7 @@ TEST(VirtualLoop, PassesRunAtFixedTimesAndEndWithTheSchedule) {
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].frameTime, 0.0f);
     EXPECT_EQ(seen[1].t, 40u);
+    // After the loop the position is the player's again (silent, at the
+    // start), not the offline music's at the virtual clock.
+    EXPECT_EQ(musicOrder() * 100 + musicRow(), 0);
 }
