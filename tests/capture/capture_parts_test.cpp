@@ -100,6 +100,7 @@ TEST(CaptureArgs, BadArgumentsAreRefusedWithAOneLineReason) {
         {{"-o", "a.mp4", "--from", "-5"}, "milliseconds"},
         {{"-o", "a.mp4", "--from", "2000", "--to", "2000"}, "later than --from"},
         {{"-o", "a.mp4", "--from", "170000"}, "past the end"},
+        {{"-o", "a.mp4", "--to", "100000001"}, "milliseconds"},
         {{"-o", "a.mp4", "--to", "99999999999999"}, "milliseconds"},
         {{"-o", "d/", "--at", "169001"}, "past the end"},
         {{"-o", "a.mp4", "--at", "1000"}, "folder"},
