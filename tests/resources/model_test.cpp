@@ -159,6 +159,10 @@ TEST(ModelReader, DamagedFilesKeepWhatIsWholeWithinTheContract) {
         const ModelPtr model = load(c.file, "damaged-" + std::to_string(n++) + ".3ds");
         EXPECT_EQ(summary(*model), c.gives) << c.why;
     }
+    // A count promising more than its chunk holds sizes no array by itself.
+    const ModelPtr cut = load(
+        file3ds({object("Cut", {triMesh({chunk(0x4110, {u16(30000), floats({1, 2, 3, 4})})})})}));
+    EXPECT_EQ(cut->meshes[0]->vertexCapacity, 1);
     // Cut at every length, the sample still keeps the contract.
     const Bytes sample = sampleModel();
     for (size_t length = 0; length <= sample.size() && !HasFailure(); ++length)
