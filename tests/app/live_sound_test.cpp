@@ -33,7 +33,8 @@ constexpr double LSB16 = 1.0 / 32768.0;
 std::vector<float> readFloats(const std::string& path) {
     const kit::Bytes bytes = kit::readFile(path);
     std::vector<float> out(bytes.size() / sizeof(float));
-    std::memcpy(out.data(), bytes.data(), out.size() * sizeof(float));
+    if (!out.empty())
+        std::memcpy(out.data(), bytes.data(), out.size() * sizeof(float));
     return out;
 }
 
