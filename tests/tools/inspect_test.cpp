@@ -29,7 +29,9 @@ Bytes smallBmp() {
 TEST(Inspect, MeshReportsWithAwkwardNames) {
     const std::string dir = scratchDir("inspect");
     const Bytes file =
-        file3ds({material("q\"b\\c\x01\xe9", {chunk(0xA050, {intPercent(50)})}),
+        file3ds({material("q\"b\\c\x01\xe9",
+                          {chunk(0xA010, {color24(51, 102, 153)}),
+                           chunk(0xA020, {color24(255, 0, 51)}), chunk(0xA050, {intPercent(50)})}),
                  object("Box", {triMesh({vertexChunk({0, 0, 0, 1, 0, 0, 0, 1, 0}),
                                          faceChunk({0, 1, 2}, {groupChunk("zz", {0})})})})});
     ASSERT_TRUE(writeFile(dir + "/odd.3ds", file));
@@ -40,12 +42,16 @@ TEST(Inspect, MeshReportsWithAwkwardNames) {
                   "/odd.3ds\",\"kind\":\"3ds\",\"loaded\":1,\"meshes\":[{\"name\":\"Box\","
                   "\"vertexCount\":3,\"faceCount\":1,\"groupCount\":1,\"groups\":[{"
                   "\"materialIndex\":1,\"faceCount\":1}]}],\"materials\":[{\"name\":"
-                  "\"q\\\"b\\\\c\\u0001\\u00e9\",\"flags\":0,\"ambient\":[0,0,0],\"diffuse\":[0,"
-                  "0,0],\"specular\":[0,0,0],\"opacity\":0.5,\"additive\":0,\"mapName\":\"\"}]}\n");
+                  "\"q\\\"b\\\\c\\u0001\\u00e9\",\"flags\":0,\"ambient\":[0.200000018,0.400000036,"
+                  "0.600000024],\"diffuse\":[1,0,0.200000018],\"specular\":[0,0,0],\"opacity\":0.5,"
+                  "\"additive\":0,\"mapName\":\"\"}]}\n");
     const RunResult text = inspect({dir + "/odd.3ds"});
     EXPECT_EQ(text.status, 0);
     EXPECT_NE(text.out.find("mesh 0 \"Box\": 3 vertices, 1 faces, 1 groups"), std::string::npos);
     EXPECT_NE(text.out.find("group 0: material 1 (none), 1 faces"), std::string::npos);
+    EXPECT_NE(text.out.find("ambient (0.200000018, 0.400000036, 0.600000024), diffuse (1, 0, "
+                            "0.200000018)"),
+              std::string::npos);
 }
 
 TEST(Inspect, PicturesTheirDumpsAndTheExitStatus) {
@@ -75,17 +81,21 @@ TEST(Inspect, PicturesTheirDumpsAndTheExitStatus) {
              "/v5.bmp\",\"kind\":\"bmp\",\"error\":\"Unknown DIB file format.\"}\n"},
         {{"--json", dir + "/junk.jpg"},
          1,
-         "tuhkala-inspect: " + dir + "/junk.jpg: not a JPEG picture the decoder accepts\n{\"file\":\"" + dir + "/junk.jpg\",\"kind\":\"jpeg\",\"error\":"},
+         "tuhkala-inspect: " + dir +
+             "/junk.jpg: not a JPEG picture the decoder accepts\n{\"file\":\"" + dir +
+             "/junk.jpg\",\"kind\":\"jpeg\",\"error\":"},
         {{"--json", dir + "/missing.3ds"},
          1,
-         "tuhkala-inspect: " + dir + "/missing.3ds: cannot be opened\n{\"file\":\"" + dir + "/missing.3ds\",\"kind\":\"3ds\",\"loaded\":0"},
+         "tuhkala-inspect: " + dir + "/missing.3ds: cannot be opened\n{\"file\":\"" + dir +
+             "/missing.3ds\",\"kind\":\"3ds\",\"loaded\":0"},
         {{dir + "/notes.txt"}, 1, ""},
         {{"--dump-pixels", dir + "/no/such/folder.rgb", bmp},
          1,
          "tuhkala-inspect: cannot write " + dir + "/no/such/folder.rgb\n"},
         {{"--dump-pixels", dir + "/mesh.rgb", dir + "/sample.3ds"},
          1,
-         "tuhkala-inspect: " + dir + "/sample.3ds: --dump-pixels needs a picture, not a mesh file\n"},
+         "tuhkala-inspect: " + dir +
+             "/sample.3ds: --dump-pixels needs a picture, not a mesh file\n"},
         {{}, 2, ""},
         {{"--bogus", bmp}, 2, ""},
         {{"--dump-pixels", dir + "/x", bmp, bmp}, 2, ""},
