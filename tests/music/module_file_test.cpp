@@ -33,6 +33,7 @@ TEST_F(ModuleFile, LoadsCleanlyAsFiftyThreeOrdersOf3200Ms) {
         EXPECT_EQ(m.patternRowsAtOrder(order), 64) << "order " << order;
         EXPECT_NEAR(m.orderStartSeconds(order), 3.2 * order, 0.001) << "order " << order;
     }
+    EXPECT_EQ(m.orderStartSeconds(53), -1.0); // no such order
     EXPECT_NEAR(m.durationSeconds(), 169.6, 0.001);
     // Rendered, row r of order n sounds from 3200n + 50r ms (probed mid-row),
     // exact to the 1 ms slice at a boundary, and the song loops.
