@@ -8,6 +8,7 @@
 // DISPLAY that test.sh provides. Samples are mono floats at 44100 Hz.
 #include <gtest/gtest.h>
 
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,6 +58,8 @@ double rms(const float* samples, size_t count) {
 pid_t startShow(const std::string& audioPath, const std::string& logPath) {
     pid_t pid = fork();
     if (pid == 0) {
+        // A test killed by its time limit takes the show with it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         setenv("SDL_AUDIODRIVER", "disk", 1);
         setenv("SDL_DISKAUDIOFILE", audioPath.c_str(), 1);
         // Its exit leak check is the window tests' concern (and Mesa's driver
