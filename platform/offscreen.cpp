@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/virtual_clock.h"
 
 namespace platform {
 namespace {
@@ -29,9 +30,6 @@ GLuint colorBuffer = 0;
 GLuint depthBuffer = 0;
 int surfaceWidth = 0;
 int surfaceHeight = 0;
-uint32_t ticks = 0;
-void (*swapHook)(void*) = nullptr;
-void* swapHookUser = nullptr;
 
 PFNGLGENFRAMEBUFFERSEXTPROC genFramebuffers = nullptr;
 PFNGLBINDFRAMEBUFFEREXTPROC bindFramebuffer = nullptr;
@@ -176,7 +174,7 @@ void destroyContext() {
 }
 
 uint32_t offscreenTickCount() {
-    return ticks;
+    return virtualTicks();
 }
 
 bool offscreenTakeEvent(Event*) {
@@ -191,9 +189,7 @@ void offscreenSwapBuffers() {
     if (eglGetCurrentContext() != EGL_NO_CONTEXT) {
         glFinish();
     }
-    if (swapHook) {
-        swapHook(swapHookUser);
-    }
+    callSwapHook();
 }
 
 bool offscreenContextCurrent() {
@@ -262,7 +258,7 @@ bool openOffscreen(int width, int height, std::string* error) {
     surfaceWidth = width;
     surfaceHeight = height;
     glViewport(0, 0, width, height);
-    ticks = 0;
+    setVirtualTicks(0);
     setBackend(&offscreenBackend);
     return true;
 }
@@ -289,19 +285,6 @@ int offscreenWidth() {
 
 int offscreenHeight() {
     return surfaceHeight;
-}
-
-void setVirtualTicks(uint32_t ms) {
-    ticks = ms;
-}
-
-uint32_t virtualTicks() {
-    return ticks;
-}
-
-void setSwapHook(void (*hook)(void* user), void* user) {
-    swapHook = hook;
-    swapHookUser = user;
 }
 
 std::vector<unsigned char> readPixelsRGB() {

@@ -20,6 +20,7 @@
 #include "gl11/gl11.h"
 #include "platform/offscreen.h"
 #include "platform/platform.h"
+#include "platform/virtual_clock.h"
 #include "platform/web/page.h"
 
 namespace platform {
@@ -33,9 +34,6 @@ bool escapeDown = false;
 bool keyboardWatched = false;
 
 bool offscreen = false;
-uint32_t ticks = 0;
-void (*swapHook)(void*) = nullptr;
-void* swapHookUser = nullptr;
 int surfaceWidth = 0;
 int surfaceHeight = 0;
 
@@ -94,7 +92,7 @@ const Backend windowBackend = {pageTicks,  takeInput,         webEscapeHeld,
                                windowSwap, webContextCurrent, webReleaseContext};
 
 uint32_t virtualClock() {
-    return ticks;
+    return virtualTicks();
 }
 
 bool noEvent(Event*) {
@@ -106,8 +104,7 @@ bool neverHeld() {
 }
 
 void offscreenSwap() {
-    if (swapHook)
-        swapHook(swapHookUser);
+    callSwapHook();
 }
 
 const Backend offscreenBackend = {virtualClock,  noEvent,           neverHeld,
@@ -224,9 +221,8 @@ bool openOffscreen(int width, int height, std::string* error) {
     offscreen = true;
     surfaceWidth = width;
     surfaceHeight = height;
-    ticks = 0;
-    swapHook = nullptr;
-    swapHookUser = nullptr;
+    setVirtualTicks(0);
+    setSwapHook(nullptr, nullptr);
     setBackend(&offscreenBackend);
     return true;
 }
@@ -250,19 +246,6 @@ int offscreenWidth() {
 
 int offscreenHeight() {
     return surfaceHeight;
-}
-
-void setVirtualTicks(uint32_t ms) {
-    ticks = ms;
-}
-
-uint32_t virtualTicks() {
-    return ticks;
-}
-
-void setSwapHook(void (*hook)(void* user), void* user) {
-    swapHook = hook;
-    swapHookUser = user;
 }
 
 std::vector<unsigned char> readPixelsRGB() {
