@@ -386,9 +386,11 @@ uint16_t dibColorCount(const unsigned char* header) {
     if (size == CORE_HEADER_SIZE) {
         bitCount = u16(header + 10);
     } else {
-        uint16_t used = static_cast<uint16_t>(u32(header + 32));
+        // The field is tested whole and only then cut to 16 bits: a count of
+        // 0x10000 is no colour at all, not the count the bit depth gives.
+        uint32_t used = u32(header + 32);
         if (used != 0) {
-            return used;
+            return static_cast<uint16_t>(used);
         }
         bitCount = u16(header + 14);
     }

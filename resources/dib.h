@@ -21,7 +21,8 @@ DibImage* loadDibImage(const char* path, bool wide);
 // and so on). Never reads outside [data, data + size).
 DibImage* decodeDib(const unsigned char* data, size_t size, const char** message);
 
-// Colour count of a bitmap header: colours used, else 2/16/256 by bit count.
+// Colour count of a bitmap header: the colours-used field when it is not zero,
+// cut to 16 bits; else 2/16/256 by bit count (0 for other depths).
 uint16_t dibColorCount(const unsigned char* header);
 
 // The most bytes that decodeDib allocates for a picture of width x height

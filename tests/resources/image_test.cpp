@@ -110,6 +110,18 @@ TEST(DibDecode, EveryLayoutDecodesToItsPixels) {
         {"short table",
          bmpFile(cat({infoHeader(2, 1, 8, 0, 2), palette(2, 4)}), Bytes{1, 200, 0, 0}), 2,
          indexed({1, -1})},
+        // Colours used 0x10000 is not zero: cut to 16 bits it counts no colour,
+        // so there is no table and every index is black. Without the file
+        // header the bits follow the 40-byte header at once; the bytes after
+        // them (a table and more indices, were the count 256) are not read.
+        {"used 0x10000 bare",
+         cat({infoHeader(2, 1, 8, 0, 0x10000), Bytes{1, 200, 0, 0}, palette(256, 4),
+              Bytes{1, 1, 0, 0}}),
+         2, indexed({-1, -1})},
+        // With the file header no table is looked for before bfOffBits, so a
+        // file without one is whole.
+        {"used0x10000.bmp", bmpFile(infoHeader(2, 1, 8, 0, 0x10000), Bytes{1, 200, 0, 0}), 2,
+         indexed({-1, -1})},
         // 16 bits 5-5-5: white, pure red, and a 5-bit 16 (132 after scaling).
         {"rgb16.bmp",
          bmpFile(infoHeader(3, 1, 16), cat({u16(0x7FFF), u16(0x7C00), u16(16 << 5), u16(0)})), 3,
