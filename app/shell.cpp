@@ -41,8 +41,43 @@ const char* const WINDOW_TITLE = "Varjoinen Tuhkalademo by Rautakivi (Smog in 9k
 const double NEAR_PLANE = static_cast<double>(0.1f);
 const double FAR_PLANE = 100.0;
 const double FIELD_OF_VIEW = 45.0;
+// The picture's shape where it is kept: that of the 640 x 480 screen that the
+// overlays are drawn in.
+const double PICTURE_ASPECT = 640.0 / 480.0;
+
+// Fixed for the run at start-up, like the window's class style: the window
+// procedure reads it when a resize arrives.
+PictureFit fit = PictureFit::Fill;
 
 } // namespace
+
+void setPictureFit(PictureFit chosen) {
+    fit = chosen;
+}
+
+PictureFit pictureFit() {
+    return fit;
+}
+
+PixelRect pictureRect(int width, int height) {
+    PixelRect r;
+    if (width <= 0 || height <= 0)
+        return r;
+    // 64 bits: width * 3 and height * 4 of any int stay exact.
+    const int64_t w = width, h = height;
+    if (w * 3 >= h * 4) {
+        r.height = height;
+        r.width = static_cast<int>(h * 4 / 3);
+    } else {
+        r.width = width;
+        r.height = static_cast<int>(w * 3 / 4);
+    }
+    r.x = (width - r.width) / 2;
+    // GL counts rows from the bottom: the bottom margin takes the odd row.
+    const int spare = height - r.height;
+    r.y = spare - spare / 2;
+    return r;
+}
 
 void initGlState() {
     glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
@@ -73,10 +108,20 @@ void resizeViewport(int width, int height) {
     // resize.
     if (!platform::contextCurrent())
         return;
-    glViewport(0, 0, width, height);
+    double aspect = static_cast<double>(width) / height;
+    if (fit == PictureFit::KeepAspect) {
+        const PixelRect picture = pictureRect(width, height);
+        // Too small to hold a picture of a pixel: like a minimised window.
+        if (picture.width == 0 || picture.height == 0)
+            return;
+        glViewport(picture.x, picture.y, picture.width, picture.height);
+        aspect = PICTURE_ASPECT;
+    } else {
+        glViewport(0, 0, width, height);
+    }
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    gluPerspective(FIELD_OF_VIEW, static_cast<double>(width) / height, NEAR_PLANE, FAR_PLANE);
+    gluPerspective(FIELD_OF_VIEW, aspect, NEAR_PLANE, FAR_PLANE);
     // The model-view matrix is deliberately left as it is.
     glMatrixMode(GL_MODELVIEW);
 }
@@ -204,8 +249,16 @@ void runFrameLoop() {
     runFrameLoopWith(effectTable);
 }
 
-int startShow() {
-    const platform::WindowRequest request = {CLASS_NAME, WINDOW_TITLE, windowWidth, windowHeight};
+int openShowWindow(const ShowWindow& window) {
+    platform::WindowRequest request = {CLASS_NAME, WINDOW_TITLE, windowWidth, windowHeight,
+                                       platform::WindowRequest::OuterSize};
+    if (window.mode == ShowWindow::Sized) {
+        request.width = window.width;
+        request.height = window.height;
+        request.mode = platform::WindowRequest::Resizable;
+    } else if (window.mode == ShowWindow::Fullscreen) {
+        request.mode = platform::WindowRequest::Fullscreen;
+    }
     switch (platform::openWindow(request)) {
     case platform::WindowOk:
         break;
@@ -231,14 +284,29 @@ int startShow() {
         return 1;
     }
     initGl();
+    if (window.mode != ShowWindow::Fixed) {
+        setPictureFit(PictureFit::KeepAspect);
+        // The viewport a context starts with is its drawable's size (the
+        // whole screen in full screen); the picture takes its 4:3 part now,
+        // not at the first resize, which may never come.
+        GLint drawable[4] = {0, 0, 0, 0};
+        glGetIntegerv(GL_VIEWPORT, drawable);
+        resizeViewport(drawable[2], drawable[3]);
+    }
+    return 0;
+}
+
+int startShow(const ShowWindow& window) {
+    if (openShowWindow(window) != 0)
+        return 1;
     runEffectSetups();
     musicInit();
     musicPlay();
     return 0;
 }
 
-int showMain() {
-    if (startShow() != 0)
+int showMain(const ShowWindow& window) {
+    if (startShow(window) != 0)
         return 1;
     runFrameLoop();
     return 0;

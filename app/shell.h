@@ -23,15 +23,57 @@ extern int windowWidth;
 extern int windowHeight;
 extern uint32_t startTick;
 
+// How the show's window is opened. The default is the fixed 640 x 480 window
+// whose picture fills its client area; the two other modes keep the
+// picture's 4:3 shape in a drawable of any size.
+struct ShowWindow {
+    enum Mode {
+        Fixed,      // the 640 x 480 window (outer size), picture = client area
+        Sized,      // a resizable window whose client area is width x height
+        Fullscreen, // the whole desktop at its resolution, pointer hidden
+    };
+    Mode mode = Fixed;
+    int width = 0; // Sized only
+    int height = 0;
+};
+
 // The whole run: window, context, GL state, effect setups, music, frame loop.
 // 0 after a normal end; 1 when start-up failed (after its message).
-int showMain();
+int showMain(const ShowWindow& window = ShowWindow());
 // Start-up up to the frame loop: window, context, GL state, effect setups and
 // music. 0 when the show can run; 1 when start-up failed (after its message).
-int startShow();
+int startShow(const ShowWindow& window = ShowWindow());
+// The first part of that start-up: window, context, GL state and projection,
+// the viewport of the window's mode. 0, or 1 after the failure's message.
+int openShowWindow(const ShowWindow& window);
+
+// How the picture lies in the drawable. Fill: the viewport is the whole
+// drawable and the projection takes its aspect. KeepAspect: the viewport is
+// pictureRect of the drawable and the projection stays at 4:3; the rest of
+// the drawable is black, since every frame clears it whole (GL's clear
+// ignores the viewport) and nothing is drawn outside the viewport.
+enum class PictureFit { Fill, KeepAspect };
+// Chosen once at start-up, before the first resize; windowProc's resizes
+// follow it. The default is Fill.
+void setPictureFit(PictureFit fit);
+PictureFit pictureFit();
+
+// A rectangle in GL window coordinates: x from the left, y from the bottom.
+struct PixelRect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+// The largest 4:3 rectangle of whole pixels in a width x height drawable
+// (width floor(height * 4 / 3), or height floor(width * 3 / 4)), centred; an
+// odd pixel left over goes to the right and to the bottom.
+PixelRect pictureRect(int width, int height);
 
 void initGlState();
 void initGl();
+// The viewport and projection for a drawable of width x height pixels, as the
+// picture fit says.
 void resizeViewport(int width, int height);
 // The effects' setups, once each, in start-up order.
 void runEffectSetups();

@@ -57,12 +57,17 @@ uint64_t lastPassAtOrBefore(uint64_t ms, int fps) {
     return firstPassAtOrAfter(ms + 1, fps) - 1;
 }
 
-void startVirtualShow(int width, int height) {
+void startVirtualShow(int width, int height, PictureFit fit) {
+    setPictureFit(fit);
+    initGl();
+    if (fit == PictureFit::KeepAspect || width != windowWidth || height != windowHeight)
+        resizeViewport(width, height);
+    startVirtualScenes();
+}
+
+void startVirtualScenes() {
     // The random numbers start from their seed as in a fresh process.
     demoSeedRand(1);
-    initGl();
-    if (width != windowWidth || height != windowHeight)
-        resizeViewport(width, height);
     runEffectSetups();
 }
 

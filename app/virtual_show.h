@@ -26,8 +26,12 @@ uint64_t lastPassAtOrBefore(uint64_t ms, int fps);
 
 // The show's start-up as a fresh process has it, less the window and the live
 // music: random numbers from their seed, the GL state and projection (for a
-// width x height picture, as a resized window would show it), the setups.
-void startVirtualShow(int width, int height);
+// width x height picture, as a resized window would show it, the picture
+// filling it or kept at 4:3 as fit says), the setups.
+void startVirtualShow(int width, int height, PictureFit fit = PictureFit::Fill);
+// Its last part, for a show whose GL state is set already (the show in its
+// window under the virtual clock): random numbers from their seed, the setups.
+void startVirtualScenes();
 
 // One run of the virtual clock: what its swap hook and music source share.
 struct VirtualClock {

@@ -81,15 +81,28 @@ enum WindowError {
     PixelFormatNotSet = 4,
 };
 struct WindowRequest {
+    enum Mode {
+        OuterSize,  // fixed size, frame included, at (0, 0)
+        Resizable,  // client area of width x height, resizable, placed centred
+        Fullscreen, // the desktop's whole screen at its resolution (the
+                    // size is ignored), the pointer hidden over it
+    };
     const char* className; // X11 WM_CLASS
     const char* title;
-    int width; // outer size
+    int width;
     int height;
+    Mode mode;
 };
 int openWindow(const WindowRequest& request);
 // Creates the GL context on the open window and makes it current; installs the
 // window's backend. False when no context could be made.
 bool createWindowContext();
+// For tests of what the window shows: from now on the window's backend reads
+// its ticks from the virtual clock of offscreen.h and calls the swap hook
+// after every swap, as the off-screen backend does, so the show in its window
+// draws the frames a capture draws. Native window only; after
+// createWindowContext.
+void useVirtualClockInWindow();
 
 // Error message box with the error icon and an OK button. The text always goes
 // to standard error as well; the box itself is shown only while boxes are

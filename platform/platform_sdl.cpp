@@ -3,12 +3,15 @@
 // the frame loop runs against while the window is open.
 //
 // Main thread only. Ticks are SDL's millisecond counter truncated to 32 bits
-// (wrap-safe differences are the caller's business); sizes are pixels.
+// (wrap-safe differences are the caller's business), or the virtual clock of
+// offscreen.h in the tests' mode of useVirtualClockInWindow; sizes are pixels.
 #include <SDL.h>
 
 #include <cstdlib>
 
+#include "platform/offscreen.h"
 #include "platform/platform.h"
+#include "platform/virtual_clock.h"
 
 namespace platform {
 namespace {
@@ -133,17 +136,56 @@ int dropEarlySizeEvents(void*, SDL_Event* e) {
 const Backend sdlBackend = {sdlTicks,       sdlTakeEvent,      sdlEscapeHeld,
                             sdlSwapBuffers, sdlContextCurrent, sdlReleaseContext};
 
+// The same window under the virtual clock: the clock moves only in the swap
+// hook, as the off-screen backend's does.
+void sdlSwapThenHook() {
+    sdlSwapBuffers();
+    callSwapHook();
+}
+
+const Backend sdlVirtualBackend = {virtualTicks,    sdlTakeEvent,      sdlEscapeHeld,
+                                   sdlSwapThenHook, sdlContextCurrent, sdlReleaseContext};
+
+// Where and how SDL makes the window of a request.
+struct Placement {
+    int x, y, width, height;
+    Uint32 flags;
+};
+
+Placement placement(const WindowRequest& request) {
+    switch (request.mode) {
+    case WindowRequest::Resizable:
+        return {SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, request.width, request.height,
+                SDL_WINDOW_RESIZABLE};
+    case WindowRequest::Fullscreen: {
+        // The desktop's own mode: no mode change, nothing to restore after.
+        // The window is made as large as the screen from the start: a window
+        // manager makes it full screen when asked, but without one (a bare X
+        // server) the request goes unanswered and the window would keep the
+        // size it was made with.
+        SDL_Rect screen = {0, 0, request.width, request.height};
+        SDL_GetDisplayBounds(0, &screen);
+        return {screen.x, screen.y, screen.w, screen.h, SDL_WINDOW_FULLSCREEN_DESKTOP};
+    }
+    case WindowRequest::OuterSize:
+        break;
+    }
+    return {0, 0, request.width, request.height, 0};
+}
+
 SDL_Window* createGlWindow(const WindowRequest& request) {
     int red, green, blue;
     desktopChannelBits(&red, &green, &blue);
+    const Placement place = placement(request);
     // The closest visual the display offers: first the full request, then
     // with a smaller or no depth buffer, then any RGBA colour depth.
     const VisualRequest visuals[] = {
         {red, green, blue, 24}, {red, green, blue, 16}, {red, green, blue, 0}, {1, 1, 1, 0}};
     for (const VisualRequest& visual : visuals) {
         requestVisual(visual);
-        SDL_Window* created = SDL_CreateWindow(request.title, 0, 0, request.width, request.height,
-                                               SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+        SDL_Window* created =
+            SDL_CreateWindow(request.title, place.x, place.y, place.width, place.height,
+                             SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN | place.flags);
         if (created)
             return created;
     }
@@ -210,6 +252,12 @@ int openWindow(const WindowRequest& request) {
     }
 
     SDL_ShowWindow(window);
+    if (request.mode == WindowRequest::Fullscreen) {
+        // Nothing to point at in a show; the pointer would sit on the picture.
+        SDL_ShowCursor(SDL_DISABLE);
+    }
+    if (request.mode != WindowRequest::OuterSize)
+        return WindowOk;
     // The size asked for is the outer size, frame included: where a window
     // manager adds a frame, the client area shrinks by it. SDL places the
     // client area, so it goes the frame's width right and down.
@@ -239,6 +287,11 @@ bool createWindowContext() {
     }
     setBackend(&sdlBackend);
     return true;
+}
+
+void useVirtualClockInWindow() {
+    if (context)
+        setBackend(&sdlVirtualBackend);
 }
 
 } // namespace platform

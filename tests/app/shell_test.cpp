@@ -110,3 +110,38 @@ TEST_F(Resize, FollowsTheClientExceptAtZeroHeightOrWithoutAContext) {
     windowProc({platform::Event::Resize, 150, 300});
     expectView(150, 300, 0.5);
 }
+
+TEST_F(Resize, KeepingTheShapeCentresTheLargest43PictureWithTheOddPixelRightAndBelow) {
+    setPictureFit(PictureFit::KeepAspect);
+    initGl();
+    const struct {
+        int width, height; // the drawable
+        int x, y, w, h;    // the viewport, y from the bottom
+    } cases[] = {
+        {1920, 1080, 240, 0, 1440, 1080},
+        {1000, 500, 167, 0, 666, 500},
+        {1001, 500, 167, 0, 666, 500}, // the odd column to the right
+        {640, 481, 0, 1, 640, 480},    // the odd row below: GL counts from the bottom
+        {401, 600, 0, 150, 401, 300},
+        {640, 480, 0, 0, 640, 480},
+        {4, 3, 0, 0, 4, 3},
+    };
+    const double focal = 1.0 / std::tan(22.5 * M_PI / 180.0);
+    for (const auto& c : cases) {
+        windowProc({platform::Event::Resize, c.width, c.height});
+        GLint vp[4];
+        glGetIntegerv(GL_VIEWPORT, vp);
+        EXPECT_EQ(std::vector<GLint>(vp, vp + 4), (std::vector<GLint>{c.x, c.y, c.w, c.h}))
+            << c.width << "x" << c.height;
+        GLfloat m[16];
+        glGetFloatv(GL_PROJECTION_MATRIX, m);
+        EXPECT_NEAR(m[0], focal * 3.0 / 4.0, 1e-6) << "the projection stays 4:3";
+        EXPECT_NEAR(m[5], focal, 1e-5);
+    }
+    // Too small for a picture of a pixel: like a minimised window.
+    windowProc({platform::Event::Resize, 1, 5});
+    GLint vp[4];
+    glGetIntegerv(GL_VIEWPORT, vp);
+    EXPECT_EQ(vp[2] * 10000 + vp[3], 4 * 10000 + 3);
+    setPictureFit(PictureFit::Fill);
+}
