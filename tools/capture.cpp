@@ -8,6 +8,7 @@
 
 #include "tools/capture_options.h"
 #include "tools/capture_run.h"
+#include "tuhkala_version.h"
 
 int main(int argc, char** argv) {
     CaptureOptions options;
@@ -18,6 +19,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(captureUsage().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("tuhkala-capture (%s) %s\n", TUHKALA_PACKAGE, TUHKALA_VERSION);
         return 0;
     }
     return runCapture(options);

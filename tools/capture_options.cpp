@@ -64,6 +64,8 @@ std::string captureUsage() {
            "\n"
            "Options:\n"
            "  --size WxH       picture size in pixels (default 640x480)\n"
+           "  --keep-aspect    keep the picture's 4:3 shape at any size: the largest 4:3\n"
+           "                   picture that fits, centred, black bars around it\n"
            "  --fps N          frames per second, 1 to 1000 (default 60); pass n shows\n"
            "                   show time floor(n*1000/N) ms\n"
            "  --from MS        first millisecond of show time to write (default 0)\n"
@@ -78,6 +80,7 @@ std::string captureUsage() {
            "  --acodec NAME    ffmpeg audio encoder (default aac)\n"
            "  --quiet          no progress line\n"
            "  --help           this text\n"
+           "  --version        the name and version\n"
            "\n"
            "Example: tuhkala-capture -o show.mp4\n";
 }
@@ -94,8 +97,17 @@ bool parseCaptureArgs(int argc, const char* const* argv, CaptureOptions* options
             *options = result;
             return true;
         }
+        if (arg == "--version") {
+            result.version = true;
+            *options = result;
+            return true;
+        }
         if (arg == "--quiet") {
             result.quiet = true;
+            continue;
+        }
+        if (arg == "--keep-aspect") {
+            result.keepAspect = true;
             continue;
         }
         if (arg == "--render-only") {

@@ -44,12 +44,17 @@ struct CaptureOptions {
     std::string dataDir;
     std::string videoCodec = "libx264";
     std::string audioCodec = "aac";
+    // The picture at 4:3 in the middle of the size asked for, black around
+    // it; without it the picture fills the size.
+    bool keepAspect = false;
     bool quiet = false;
     bool help = false;
+    bool version = false;
 };
 
 // Parses argv[1..]. False with a one-line reason in *error (without the
-// program name) on bad arguments. --help sets help and skips the other checks.
+// program name) on bad arguments. --help and --version set help or version and
+// skip the other checks.
 bool parseCaptureArgs(int argc, const char* const* argv, CaptureOptions* options,
                       std::string* error);
 // The --help text.

@@ -252,7 +252,8 @@ bool CaptureRun::prepareOutputs() {
 }
 
 void CaptureRun::startShow() {
-    startVirtualShow(options.width, options.height);
+    startVirtualShow(options.width, options.height,
+                     options.keepAspect ? PictureFit::KeepAspect : PictureFit::Fill);
 }
 
 void CaptureRun::playShow() {

@@ -17,8 +17,8 @@
 #include "platform/offscreen.h"
 #include "tests/support/kit.h"
 #include "tools/capture_encode.h"
-#include "tools/capture_output.h"
 #include "tools/capture_options.h"
+#include "tools/capture_output.h"
 #include "tools/capture_run.h"
 
 namespace {
@@ -43,10 +43,11 @@ std::string describe(const CaptureOptions& o) {
     for (int ms : o.atMs)
         at += " " + std::to_string(ms);
     char text[400];
-    std::snprintf(text, sizeof text, "%d %s %dx%d@%d %d-%d%s %s/%s%s%s at%s",
+    std::snprintf(text, sizeof text, "%d %s %dx%d@%d %d-%d%s %s/%s%s%s%s%s at%s",
                   static_cast<int>(o.output), o.outputPath.c_str(), o.width, o.height, o.fps,
                   o.fromMs, o.toMs, o.rangeGiven ? " range" : "", o.videoCodec.c_str(),
-                  o.audioCodec.c_str(), o.quiet ? " quiet" : "", o.help ? " help" : "", at.c_str());
+                  o.audioCodec.c_str(), o.keepAspect ? " keep" : "", o.quiet ? " quiet" : "",
+                  o.help ? " help" : "", o.version ? " version" : "", at.c_str());
     return text;
 }
 
@@ -71,6 +72,9 @@ TEST(CaptureArgs, DefaultsOutputsSizesAndRanges) {
          "2 s/ 640x480@60 0-169001 libx264/aac at 0 64000 169000"},
         {{"-o", "x.mp4", "--help", "--fps", "nonsense"},
          "1 x.mp4 640x480@60 0-169001 libx264/aac help at"},
+        {{"--version", "--bogus"}, "0  640x480@60 0-169001 libx264/aac version at"},
+        {{"--keep-aspect", "-o", "k/", "--size", "200x100"},
+         "2 k/ 200x100@60 0-169001 libx264/aac keep at"},
     };
     for (const auto& c : cases) {
         const Parsed p = parse(c.args);

@@ -104,6 +104,54 @@ TEST_F(CaptureRun, RangesAreBitExactAndPicturesAndSoundLineUpWithThem) {
     EXPECT_FALSE(fs::exists(path("half/frame-000010.png")));
 }
 
+// With --keep-aspect the picture is the 4:3 one, whole, centred between black
+// bars with the odd pixel right or below: at 165x120 and at 160x125 its
+// 160x120 middle is the reference frame of that instant (same tolerance as
+// tests/golden: the lit ball of "toka efu" over its background, so the
+// projection and the overlays are both in it).
+TEST_F(CaptureRun, KeepAspectCentresTheReferencePictureBetweenBlackBars) {
+    const int ms = 20800;
+    const Picture reference =
+        readPng(std::string(TUHKALA_SOURCE_DIR "/tests/golden/at-") + std::to_string(ms) + ".png");
+    ASSERT_EQ(reference.problem, "");
+    auto crop = [](const Picture& from, int x, int y, int w, int h) {
+        Picture part;
+        part.width = w;
+        part.height = h;
+        for (int row = y; row < y + h; ++row) {
+            const auto start = from.rgb.begin() + (static_cast<size_t>(row) * from.width + x) * 3;
+            part.rgb.insert(part.rgb.end(), start, start + w * 3);
+        }
+        return part;
+    };
+    const struct {
+        int width, height;
+        int x, y;    // the picture's top left corner
+        int barA[4]; // the bars: x, y, width, height
+        int barB[4];
+    } cases[] = {
+        {165, 120, 2, 0, {0, 0, 2, 120}, {162, 0, 3, 120}},
+        {160, 125, 0, 2, {0, 0, 160, 2}, {0, 122, 160, 3}},
+    };
+    for (const auto& c : cases) {
+        const std::string size = std::to_string(c.width) + "x" + std::to_string(c.height);
+        std::string errors;
+        ASSERT_EQ(capture(DATA + "--fps 30 --keep-aspect --size " + size + " --at " +
+                              std::to_string(ms) + " -o " + path(size + "/"),
+                          &errors),
+                  0)
+            << errors;
+        const Picture shot = readPng(path(size + "/at-" + std::to_string(ms) + ".png"));
+        ASSERT_EQ(shot.width * 1000 + shot.height, c.width * 1000 + c.height) << shot.problem;
+        for (const int* bar : {c.barA, c.barB})
+            EXPECT_EQ(farthestFrom(crop(shot, bar[0], bar[1], bar[2], bar[3]), {0, 0, 0}), 0)
+                << size << ": bar at " << bar[0] << "," << bar[1];
+        const Difference d = compare(crop(shot, c.x, c.y, 160, 120), reference, 16);
+        EXPECT_LE(d.pixelsOver, 96) << size;
+        EXPECT_LE(d.mean, 1.0) << size;
+    }
+}
+
 TEST_F(CaptureRun, VideoHoldsH264AndAacOfTheRangesLengthAndIsBitExact) {
     if (!haveProgram("ffmpeg") || !haveProgram("ffprobe"))
         GTEST_SKIP() << "ffmpeg or ffprobe is not installed";
