@@ -10,8 +10,10 @@
 // --dump-pixels writes the decoded pixel buffer of the one picture named,
 // exactly as the loader returns it (BMP: RGB bottom row first; JPEG: RGB or
 // grey, top row first). A relative FILE missing from the working directory is
-// read from the show's media folder when that has it. Exit status: 0 when every file was read, 1
-// when one could not be opened or was rejected, 2 for a usage error.
+// read from the show's media folder when that has it. Exit status: 0 when
+// every file was read, 1 when one could not be opened or was rejected, 2 for a
+// usage error (one line on standard error). --help and --version answer on
+// standard output.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +27,7 @@
 #include "resources/dib.h"
 #include "resources/jpeg.h"
 #include "resources/model.h"
+#include "tuhkala_version.h"
 
 namespace {
 
@@ -357,8 +360,30 @@ bool inspectFile(const Options& options, const std::string& file) {
     }
 }
 
-int usage() {
-    fprintf(stderr, "usage: tuhkala-inspect [--json] [--dump-pixels PATH] FILE...\n");
+const char* const HELP =
+    "Usage: tuhkala-inspect [--json] [--dump-pixels PATH] FILE...\n"
+    "Prints what the show's readers make of media files: 3D Studio meshes (.3ds),\n"
+    "BMP pictures (.bmp, .dib) and JPEG pictures (.jpg, .jpeg, .jpe).\n"
+    "\n"
+    "Options:\n"
+    "  --json              one JSON object per file, one per line\n"
+    "  --dump-pixels PATH  write the decoded pixels of the one picture named, as the\n"
+    "                      loader returns them (BMP: RGB, bottom row first; JPEG:\n"
+    "                      RGB or grey, top row first)\n"
+    "  --                  the arguments after it are files\n"
+    "  -h, --help          print this text and exit\n"
+    "  --version           print the name and version and exit\n"
+    "\n"
+    "A relative FILE missing from the working directory is read from the show's\n"
+    "media folder: the first of the working directory, the folder of this program\n"
+    "and ../share/tuhkalademo beside it that holds tavara/.\n"
+    "\n"
+    "Exit status: 0 when every file was read, 1 when one could not be opened or\n"
+    "was rejected, 2 for a usage error. See tuhkala-inspect(1).\n";
+
+// A usage error: one line on standard error, status 2.
+int usageError(const std::string& problem) {
+    fprintf(stderr, "tuhkala-inspect: %s\n", problem.c_str());
     return 2;
 }
 
@@ -376,25 +401,26 @@ int main(int argc, char** argv) {
             options.json = true;
         } else if (!optionsEnd && arg == "--dump-pixels") {
             if (i + 1 >= argc) {
-                return usage();
+                return usageError("--dump-pixels needs a file name to write");
             }
             options.dumpPath = argv[++i];
         } else if (!optionsEnd && (arg == "--help" || arg == "-h")) {
-            usage();
+            fputs(HELP, stdout);
+            return 0;
+        } else if (!optionsEnd && arg == "--version") {
+            printf("tuhkala-inspect (%s) %s\n", TUHKALA_PACKAGE, TUHKALA_VERSION);
             return 0;
         } else if (!optionsEnd && arg.size() > 1 && arg[0] == '-') {
-            fprintf(stderr, "tuhkala-inspect: unknown option %s\n", arg.c_str());
-            return usage();
+            return usageError("unknown option '" + arg + "' (see --help)");
         } else {
             options.files.push_back(arg);
         }
     }
     if (options.files.empty()) {
-        return usage();
+        return usageError("no file given (see --help)");
     }
     if (options.dumpPath && options.files.size() != 1) {
-        fprintf(stderr, "tuhkala-inspect: --dump-pixels takes exactly one picture file\n");
-        return 2;
+        return usageError("--dump-pixels takes exactly one picture file");
     }
     bool allRead = true;
     for (const std::string& file : options.files) {
