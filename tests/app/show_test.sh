@@ -5,16 +5,29 @@
 # title, class name, position and size (also inside a window manager's frame),
 # and the three ways a user ends it early (any key, Escape, a close request)
 # each exit 0 within a few seconds (the show itself would run for minutes).
+# The picture keeps its 4:3 shape where asked:
+# - fullscreen: on a 1920x1080 screen, --fullscreen covers it; columns 0-239
+#   and 1680-1919 are black, and between them is the picture that
+#   tuhkala-capture --size 1440x1080 --keep-aspect draws at the same instant
+#   (the show runs under the capture's clock through TUHKALA_TEST_FRAME);
+# - resized: a --window 800x600 resized to 1000x500 draws a centred 666x500
+#   picture, black beside it.
+# Both end with a key.
 #
-# usage: show_test.sh properties|framed|key|escape|close|no-video|no-gl SHOW [SEND-CLOSE]
+# usage: show_test.sh MODE SHOW [SEND-CLOSE [SCREEN-CHECK CAPTURE]]
+#   MODE: properties|framed|key|escape|close|fullscreen|resized|no-video|no-gl
 # Runs in the build folder, where tavara/ is. Exit 77 = skipped.
 set -u
-MODE="$1" SHOW="$2" SEND_CLOSE="${3:-}"
+MODE="$1" SHOW="$2" SEND_CLOSE="${3:-}" SCREEN_CHECK="${4:-}" CAPTURE="${5:-}"
+# The instant the full-screen picture is compared at: "toka efu", the lit ball
+# in front of the background, at 2 frames a second (42 passes: each is drawn
+# at 1920x1080 by a software renderer).
+TEST_MS=21000 TEST_FPS=2
 TITLE="Varjoinen Tuhkalademo by Rautakivi (Smog in 9kb)"
 CLASS="Tuhkala Rautakivi"
-WORK="$(mktemp -d)" XVFB_PID="" WM_PID="" SHOW_PID=""
+WORK="$(mktemp -d)" XVFB_PID="" WM_PID="" SHOW_PID="" CAPTURE_PID=""
 cleanup() {
-    for pid in $SHOW_PID $WM_PID $XVFB_PID; do
+    for pid in $CAPTURE_PID $SHOW_PID $WM_PID $XVFB_PID; do
         kill "$pid" 2>/dev/null
         # A show stuck in its GL teardown does not end on request: after 2 s
         # it is killed, so a failure never turns into a hang.
@@ -65,6 +78,9 @@ for tool in Xvfb xdotool xprop; do
 done
 [ "$MODE" = framed ] && ! command -v openbox >/dev/null 2>&1 && skip "openbox is not installed"
 [ "$MODE" = close ] && [ -z "$SEND_CLOSE" ] && skip "no X11 library to send the close request"
+case "$MODE" in fullscreen | resized)
+    [ -n "$SCREEN_CHECK" ] || skip "no X11 library to read the screen back" ;;
+esac
 
 # Waits up to $2 tenths of a second for the command $1 to succeed.
 poll() {
@@ -76,7 +92,11 @@ poll() {
 }
 
 # A display of our own: key presses must not reach anyone else's session.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" 2>"$WORK/xvfb.log" &
+SCREEN=1024x768
+[ "$MODE" = fullscreen ] && SCREEN=1920x1080
+# The resized window stays centred where the 800x600 one was: it must fit.
+[ "$MODE" = resized ] && SCREEN=1280x1024
+Xvfb -displayfd 3 -screen 0 "${SCREEN}x24" -nolisten tcp 3>"$WORK/display" 2>"$WORK/xvfb.log" &
 XVFB_PID=$!
 poll '[ -s "$WORK/display" ]' 100 || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
 export DISPLAY=":$(head -n1 "$WORK/display")"
@@ -88,7 +108,13 @@ if [ "$MODE" = framed ]; then
         fail "openbox did not start"
 fi
 
-"$SHOW" >"$WORK/show.out" 2>"$WORK/show.err" &
+case "$MODE" in
+fullscreen)
+    TUHKALA_TEST_FRAME="$TEST_MS@$TEST_FPS" "$SHOW" --fullscreen >"$WORK/show.out" 2>"$WORK/show.err" &
+    ;;
+resized) "$SHOW" --window 800x600 >"$WORK/show.out" 2>"$WORK/show.err" & ;;
+*) "$SHOW" >"$WORK/show.out" 2>"$WORK/show.err" & ;;
+esac
 SHOW_PID=$!
 alive() { kill -0 "$SHOW_PID" 2>/dev/null; }
 # The window, found by its class name once it is mapped.
@@ -99,14 +125,58 @@ find_window() {
 }
 poll find_window 300
 [ -n "$WID" ] || fail "no visible window with class name \"$CLASS\""
+# The window's inside: "W H X Y", X and Y on the screen.
+client_area() {
+    xwininfo -id "$WID" | awk -F: '/Absolute upper-left X/ { x = $2 } /Absolute upper-left Y/ { y = $2 }
+        /Width/ { w = $2 } /Height/ { h = $2 } END { print w + 0, h + 0, x + 0, y + 0 }'
+}
+
 # Start-up (media loading) ends before the loop reads the keyboard: wait for
 # its last step, the music starting (SDL's audio thread appears), so that the
 # limit below measures the loop's reaction alone.
-poll "grep -qs '^SDLAudio' /proc/$SHOW_PID/task/*/comm || ! alive" 300
-sleep 0.5
-alive || fail "the show ended by itself during start-up"
+# (Under the test clock the show plays no sound: it says when it holds its
+# frame instead.)
+if [ "$MODE" != fullscreen ]; then
+    poll "grep -qs '^SDLAudio' /proc/$SHOW_PID/task/*/comm || ! alive" 300
+    sleep 0.5
+    alive || fail "the show ended by itself during start-up"
+fi
 
 case "$MODE" in
+fullscreen)
+    # The capture draws the same instant meanwhile.
+    "$CAPTURE" --quiet --size 1440x1080 --keep-aspect --fps "$TEST_FPS" --at "$TEST_MS" \
+        -o "$WORK/capture/" >"$WORK/capture.log" 2>&1 &
+    CAPTURE_PID=$!
+    poll "grep -qs '^tuhkalademo: holding' '$WORK/show.out' || ! alive" 2400
+    grep -s '^tuhkalademo: holding' "$WORK/show.out" ||
+        fail "the show did not reach $TEST_MS ms under the test clock"
+    wait "$CAPTURE_PID" || fail "the capture failed: $(cat "$WORK/capture.log")"
+    CAPTURE_PID=""
+    area="$(client_area)"
+    echo "window inside: $area (width height x y)"
+    [ "$area" = "1920 1080 0 0" ] || fail "the window does not cover the 1920x1080 screen"
+    "$SCREEN_CHECK" "$WID" 1920 1080 240 0 1440 1080 "$WORK/capture/at-$TEST_MS.png" ||
+        fail "the full-screen picture is not the capture's between black bars"
+    # Any key still ends the show.
+    xdotool windowfocus --sync "$WID" key --clearmodifiers a
+    ;;
+resized)
+    area="$(client_area)"
+    echo "window inside: $area (width height x y)"
+    [ "${area% * *}" = "800 600" ] || fail "--window 800x600 opened a window of ${area% * *}"
+    xdotool windowsize "$WID" 1000 500
+    poll '[ "$(client_area)" != "$area" ]' 50
+    area="$(client_area)"
+    [ "${area% * *}" = "1000 500" ] || fail "the window was not resized to 1000x500: $area"
+    # Frames drawn after the resize: the loop draws many a second, and the
+    # first scene's picture fills the screen to its edges.
+    sleep 2
+    alive || fail "the show ended after the resize"
+    "$SCREEN_CHECK" "$WID" 1000 500 167 0 666 500 ||
+        fail "the resized window does not show a centred 666x500 picture"
+    xdotool windowfocus --sync "$WID" key --clearmodifiers a
+    ;;
 properties)
     props="$(xprop -id "$WID" WM_CLASS WM_NAME _NET_WM_NAME)"
     echo "$props"
