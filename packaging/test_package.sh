@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The installed show, as a user gets it: builds the Debian package from a
-# built tree, checks it with lintian (no errors), unpacks it with dpkg-deb
-# into a temporary root, and from an unrelated working directory
+# built tree, checks it with lintian (no errors, and no warning about the
+# licence or the copyright file), reads its copyright file as Debian's
+# machine-readable format (the MIT licence, called Expat, for everything of
+# ours, the text of LICENSE; every licence named has its text), unpacks it
+# with dpkg-deb into a temporary root, and from an unrelated working directory
 #   - the unpacked tuhkala-capture's pictures at two instants equal the build
 #     tree's own;
 #   - the unpacked tuhkalademo plays under a private Xvfb: after two seconds
@@ -9,12 +12,15 @@
 #     key ends it with status 0;
 #   - the show alone, without media anywhere, says on standard error where it
 #     looked, once;
+#   - the unpacked programs' --version is the package's version;
 # and the desktop entry, the icon and the three manual pages are checked
-# (desktop-file-validate, a 256x256 PNG, man -l without warnings).
+# (desktop-file-validate, a 256x256 PNG, man -l without warnings, a COPYRIGHT
+# section naming the MIT licence), as is the README's last section.
 #
 # usage: packaging/test_package.sh [BUILD_DIR]   (default: build/)
 # Needs cpack, lintian, dpkg-deb, dpkg-shlibdeps, file, desktop-file-validate,
-# man, Xvfb, xdotool and ImageMagick (scripts/ci_extra.sh installs them).
+# man, python3-debian, Xvfb, xdotool and ImageMagick (scripts/ci_extra.sh
+# installs them).
 set -uo pipefail
 
 ROOT_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -53,11 +59,62 @@ dpkg-deb -f "$DEB" Depends | grep -q "libsdl2" || fail "Depends lacks the SDL li
 [ "$(dpkg-deb -f "$DEB" Recommends)" = ffmpeg ] || fail "ffmpeg is not recommended"
 
 echo "--- lintian"
-lintian --fail-on error "$DEB" || fail "lintian reports errors"
+lintian --fail-on error "$DEB" >"$WORK/lintian.log" 2>&1
+status=$?
+grep -v "running with root privileges" "$WORK/lintian.log"
+[ "$status" -eq 0 ] || fail "lintian reports errors"
+! grep -Ei '^[EW]: .*(copyright|licen[cs]e)' "$WORK/lintian.log" ||
+    fail "lintian warns about the licence or the copyright file"
+grep -qx 'set(CPACK_RPM_PACKAGE_LICENSE "MIT")' "$BUILD_DIR/CPackConfig.cmake" &&
+    grep -qx "set(CPACK_RESOURCE_FILE_LICENSE \"$ROOT_DIR/LICENSE\")" "$BUILD_DIR/CPackConfig.cmake" ||
+    fail "CPack's licence fields do not name the MIT licence and LICENSE"
 
 ROOT="$WORK/root"
 dpkg-deb -x "$DEB" "$ROOT" || fail "dpkg-deb -x failed"
 BIN="$ROOT/usr/bin"
+
+echo "--- licence"
+# Debian's own reader of the format, strict: a field or paragraph out of
+# place is an error.
+/usr/bin/python3 - "$ROOT/usr/share/doc/tuhkalademo/copyright" "$ROOT_DIR/LICENSE" <<'PYTHON' ||
+import re, sys
+from debian import copyright as dep5
+with open(sys.argv[1]) as f:
+    cp = dep5.Copyright(f, strict=True)
+texts = {p.license.synopsis: p.license.text for p in cp.all_license_paragraphs()}
+ours = cp.find_files_paragraph("usr/bin/tuhkalademo")
+problems = []
+if ours is None or ours.license.synopsis != "Expat" or "the tuhkalademo authors" not in ours.copyright:
+    problems.append("our files are not Expat, copyright the tuhkalademo authors")
+for p in cp.all_files_paragraphs():
+    for name in re.split(r" (?:and|or) ", p.license.synopsis):
+        if not p.license.text and not texts.get(name, "").strip():
+            problems.append("licence %s has no text" % name)
+font = cp.find_files_paragraph("usr/share/tuhkalademo/tavara/vtdemo.jpg")
+if font is None or "bitstream-vera" not in font.license.synopsis:
+    problems.append("the pictures drawn with the DejaVu fonts do not name their licence")
+# The Expat text is LICENSE's permission notice, word for word.
+with open(sys.argv[2]) as f:
+    notice = f.read()
+notice = " ".join(notice[notice.index("Permission"):].split())
+if " ".join(texts.get("Expat", "").split()) != notice:
+    problems.append("the Expat text is not the permission notice of LICENSE")
+for problem in problems:
+    print("copyright:", problem)
+print("copyright: %d files paragraphs, licences %s" %
+      (len(list(cp.all_files_paragraphs())), ", ".join(sorted(texts))))
+sys.exit(1 if problems else 0)
+PYTHON
+    fail "the copyright file does not state the licences as it should"
+tail -n +2 "$ROOT_DIR/README.md" | grep '^## ' | tail -n1 | grep -qx '## Licence' &&
+    sed -n '/^## Licence$/,$p' "$ROOT_DIR/README.md" | grep -q "MIT licence" ||
+    fail "the README's last section does not name the MIT licence"
+version="$(dpkg-deb -f "$DEB" Version)"
+[ "$("$BIN/tuhkalademo" --version)" = "tuhkalademo $version" ] &&
+    [ "$("$BIN/tuhkala-capture" --version)" = "tuhkala-capture (tuhkalademo) $version" ] &&
+    [ "$("$BIN/tuhkala-inspect" --version)" = "tuhkala-inspect (tuhkalademo) $version" ] ||
+    fail "the programs' --version is not the package's $version"
+echo "the licence is named in the copyright file, by CPack and in the README; --version says $version"
 desktop-file-validate "$ROOT/usr/share/applications/tuhkalademo.desktop" ||
     fail "the desktop entry is not valid"
 ICON="$ROOT/usr/share/icons/hicolor/256x256/apps/tuhkalademo.png"
@@ -71,9 +128,11 @@ for page in "$ROOT"/usr/share/man/man6/tuhkalademo.6.gz \
     warnings="$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)"
     [ -z "$warnings" ] || fail "$(basename "$page"): $warnings"
     text="$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" 2>/dev/null)"
-    for section in SYNOPSIS OPTIONS "EXIT STATUS" FILES EXAMPLES; do
+    for section in SYNOPSIS OPTIONS "EXIT STATUS" FILES EXAMPLES COPYRIGHT; do
         grep -qx "$section" <<<"$text" || fail "$(basename "$page") has no $section section"
     done
+    sed -n '/^COPYRIGHT$/,/^SEE ALSO$/p' <<<"$text" | grep -qw MIT ||
+        fail "$(basename "$page") does not name the MIT licence"
     echo "$(basename "$page"): renders without warnings"
 done
 

@@ -40,7 +40,8 @@ fi
 # shellcheck source=scripts/packages.sh
 source "$ROOT_DIR/scripts/packages.sh"
 # Tools only these stages need.
-EXTRA_PACKAGES=(valgrind clang lintian desktop-file-utils dpkg-dev file man-db groff-base)
+EXTRA_PACKAGES=(valgrind clang lintian desktop-file-utils dpkg-dev file man-db groff-base
+    python3-debian)
 
 stage_asan() {
     local werror="${TUHKALA_WERROR:-OFF}"
