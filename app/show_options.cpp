@@ -117,6 +117,7 @@ std::string showUsage(const std::string& mediaLine) {
            "  DISPLAY, WAYLAND_DISPLAY  the display the window opens on\n"
            "  SDL_VIDEODRIVER           SDL's video driver (x11, wayland)\n"
            "  SDL_AUDIODRIVER           SDL's sound output; dummy plays in silence\n"
+           "  TUHKALA_TEST_FRAME        MS@FPS, for tests: see tuhkalademo(6)\n"
            "\n"
            "Exit status: 0 when the show ended, 1 when it could not start, 2 for a\n"
            "usage error. See tuhkalademo(6).\n";
