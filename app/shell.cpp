@@ -55,10 +55,6 @@ void setPictureFit(PictureFit chosen) {
     fit = chosen;
 }
 
-PictureFit pictureFit() {
-    return fit;
-}
-
 PixelRect pictureRect(int width, int height) {
     PixelRect r;
     if (width <= 0 || height <= 0)

@@ -56,7 +56,6 @@ enum class PictureFit { Fill, KeepAspect };
 // Chosen once at start-up, before the first resize; windowProc's resizes
 // follow it. The default is Fill.
 void setPictureFit(PictureFit fit);
-PictureFit pictureFit();
 
 // A rectangle in GL window coordinates: x from the left, y from the bottom.
 struct PixelRect {
