@@ -6,12 +6,13 @@
 find_package(X11)
 set(SEND_CLOSE "")
 set(SCREEN_CHECK "")
-if(X11_FOUND)
+if(X11_FOUND AND X11_Xfixes_FOUND)
     add_executable(tuhkala-send-close ${CMAKE_CURRENT_SOURCE_DIR}/app/x11/send_close.cpp)
     target_link_libraries(tuhkala-send-close PRIVATE X11::X11)
     set(SEND_CLOSE $<TARGET_FILE:tuhkala-send-close>)
     add_executable(tuhkala-screen-check ${CMAKE_CURRENT_SOURCE_DIR}/app/x11/screen_check.cpp)
-    target_link_libraries(tuhkala-screen-check PRIVATE X11::X11 test_support capture_core)
+    target_link_libraries(tuhkala-screen-check PRIVATE X11::X11 X11::Xfixes test_support
+                                                       capture_core)
     set(SCREEN_CHECK $<TARGET_FILE:tuhkala-screen-check>)
 endif()
 

@@ -9,7 +9,8 @@
 # - fullscreen: on a 1920x1080 screen, --fullscreen covers it; columns 0-239
 #   and 1680-1919 are black, and between them is the picture that
 #   tuhkala-capture --size 1440x1080 --keep-aspect draws at the same instant
-#   (the show runs under the capture's clock through TUHKALA_TEST_FRAME);
+#   (the show runs under the capture's clock through TUHKALA_TEST_FRAME), and
+#   the pointer over it is invisible;
 # - resized: a --window 800x600 resized to 1000x500 draws a centred 666x500
 #   picture, black beside it.
 # Both end with a key.
@@ -156,8 +157,9 @@ fullscreen)
     area="$(client_area)"
     echo "window inside: $area (width height x y)"
     [ "$area" = "1920 1080 0 0" ] || fail "the window does not cover the 1920x1080 screen"
-    "$SCREEN_CHECK" "$WID" 1920 1080 240 0 1440 1080 "$WORK/capture/at-$TEST_MS.png" ||
-        fail "the full-screen picture is not the capture's between black bars"
+    "$SCREEN_CHECK" --pointer-hidden "$WID" 1920 1080 240 0 1440 1080 \
+        "$WORK/capture/at-$TEST_MS.png" ||
+        fail "the full-screen picture is not the capture's between black bars, or the pointer shows"
     # Any key still ends the show.
     xdotool windowfocus --sync "$WID" key --clearmodifiers a
     ;;

@@ -1,4 +1,5 @@
-// tuhkala-screen-check WINDOW-ID WIDTH HEIGHT X Y W H [REFERENCE.png]
+// tuhkala-screen-check [--pointer-hidden] WINDOW-ID WIDTH HEIGHT X Y W H
+//                      [REFERENCE.png]
 //
 // What an X11 window shows, read back from the X server: the window must be
 // WIDTH x HEIGHT; every pixel outside the picture rectangle (X, Y from the
@@ -7,7 +8,9 @@
 // a reference, the picture must match it within the reference frames'
 // tolerance (at most 0.5 % of the pixels differ by more than 16 levels in a
 // channel, mean difference at most 1 level). On a mismatch the window's
-// picture is kept beside the reference as REFERENCE-screen.png.
+// picture is kept beside the reference as REFERENCE-screen.png. With
+// --pointer-hidden the pointer is moved into the window's middle and the
+// cursor shown there must have no visible pixel.
 //
 // Prints one line of figures; exit 0 when all holds, 1 when not, 2 for a
 // usage error. The window tests use it on a private Xvfb.
@@ -22,6 +25,7 @@
 // Last: Xlib's macros (None, Status, ...) would clash with names above.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xfixes.h>
 
 namespace {
 
@@ -89,6 +93,30 @@ bool grab(Window window, int width, int height, kit::Picture* out, std::string* 
     return true;
 }
 
+// The visible pixels of the cursor over the window's middle; -1 when the
+// server cannot say.
+int visibleCursorPixels(Window window, int width, int height) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return -1;
+    int event = 0, error = 0;
+    int visible = -1;
+    if (XFixesQueryExtension(display, &event, &error)) {
+        XWarpPointer(display, None, window, 0, 0, 0, 0, width / 2, height / 2);
+        XSync(display, False);
+        XFixesCursorImage* cursor = XFixesGetCursorImage(display);
+        if (cursor) {
+            visible = 0;
+            // ARGB in the low 32 bits of each long.
+            for (int i = 0; i < cursor->width * cursor->height; ++i)
+                visible += ((cursor->pixels[i] >> 24) & 0xFF) != 0;
+            XFree(cursor);
+        }
+    }
+    XCloseDisplay(display);
+    return visible;
+}
+
 int brightest(const kit::Picture& screen, int x0, int y0, int x1, int y1) {
     int most = 0;
     for (int y = y0; y < y1; ++y) {
@@ -101,6 +129,11 @@ int brightest(const kit::Picture& screen, int x0, int y0, int x1, int y1) {
 } // namespace
 
 int main(int argc, char** argv) {
+    const bool pointerHidden = argc > 1 && std::string(argv[1]) == "--pointer-hidden";
+    if (pointerHidden) {
+        ++argv;
+        --argc;
+    }
     long v[7];
     bool ok = argc == 8 || argc == 9;
     for (int i = 0; ok && i < 7; ++i)
@@ -109,8 +142,8 @@ int main(int argc, char** argv) {
     const int x = static_cast<int>(v[3]), y = static_cast<int>(v[4]);
     const int w = static_cast<int>(v[5]), h = static_cast<int>(v[6]);
     if (!ok || v[0] == 0 || w < 1 || h < 1 || x + w > width || y + h > height) {
-        std::fprintf(
-            stderr, "usage: tuhkala-screen-check WINDOW-ID WIDTH HEIGHT X Y W H [REFERENCE.png]\n");
+        std::fprintf(stderr, "usage: tuhkala-screen-check [--pointer-hidden] WINDOW-ID WIDTH "
+                             "HEIGHT X Y W H [REFERENCE.png]\n");
         return 2;
     }
     kit::Picture screen;
@@ -160,6 +193,11 @@ int main(int argc, char** argv) {
             kit::writeFile(std::string(argv[8]) + "-screen.png",
                            encodePng(picture.rgb.data(), w, h));
         }
+    }
+    if (pointerHidden) {
+        const int visible = visibleCursorPixels(static_cast<Window>(v[0]), width, height);
+        std::printf("; the pointer over it shows %d visible pixels", visible);
+        pass = pass && visible == 0;
     }
     std::printf("\n");
     return pass ? 0 : 1;
