@@ -111,6 +111,10 @@ fi
 
 case "$MODE" in
 fullscreen)
+    # One rendering thread each for the show and the capture beside it: two
+    # cores in all, the share of one test of a suite run two at a time
+    # (llvmpipe draws the same pixels on any number of threads).
+    export LP_NUM_THREADS=1
     TUHKALA_TEST_FRAME="$TEST_MS@$TEST_FPS" "$SHOW" --fullscreen >"$WORK/show.out" 2>"$WORK/show.err" &
     ;;
 resized) "$SHOW" --window 800x600 >"$WORK/show.out" 2>"$WORK/show.err" & ;;
