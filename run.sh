@@ -14,4 +14,5 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 cd "$BUILD_DIR"
-exec ./tuhkalademo
+# Options go to the show: ./run.sh --fullscreen
+exec ./tuhkalademo "$@"
