@@ -85,9 +85,10 @@ stage_fuzz() {
 }
 
 # The capture runs the show's own start-up and frame loop off-screen, so the
-# setups, every scene and the readers all run under memcheck. softpipe keeps
-# the GL driver's just-in-time compiler (llvmpipe) out of valgrind's way; the
-# driver's remaining reports are suppressed in scripts/valgrind.supp. One frame
+# setups, every scene and the readers all run under memcheck. Mesa's software
+# softpipe (also on a machine with a GPU) keeps the GL driver's just-in-time
+# compiler (llvmpipe) out of valgrind's way; the driver's remaining reports
+# are suppressed in scripts/valgrind.supp. One frame
 # a second over the whole show gives every scene at least nine frames; the
 # cost is almost all in the frames, so the rate and size keep the stage short.
 stage_valgrind() {
@@ -100,7 +101,7 @@ stage_valgrind() {
     log="$(mktemp)"
     local status=0
     (cd "$BUILD_DIR" &&
-        GALLIUM_DRIVER="${VALGRIND_GALLIUM_DRIVER:-softpipe}" \
+        LIBGL_ALWAYS_SOFTWARE=1 GALLIUM_DRIVER="${VALGRIND_GALLIUM_DRIVER:-softpipe}" \
             valgrind --error-exitcode=1 --errors-for-leak-kinds=definite --leak-check=full \
             --track-origins=yes --num-callers=30 \
             --suppressions="$ROOT_DIR/scripts/valgrind.supp" --gen-suppressions=all \
