@@ -14,11 +14,15 @@
 // changes some 400 pixels by more than 16; a texture, a jitter or a light
 // that changed, thousands. A fade that runs fast or a dimmer light shifts a
 // whole region one way, and the block means see that even where the frame is
-// dark: a uniform change of brightness fails at 1 % on the brightest frames
-// (20000 ms, mean 160 levels; the white ones at 1 % darker), at 2 % or less
-// on every frame with a mean of 30 levels or more, at 4 % or less on the dark
-// frames of "joku efu" and "neljas efu" (means 7.5 to 16), and at 7 % on the
-// darkest, 76800 ms (mean 5.3).
+// dark. Measured on the reference frames, the smallest uniform change of
+// brightness (every value darker, and brighter, by a share) that fails is
+// 1 % on the brightest (19200 ms, white, darker only; 20000 ms, mean 160
+// levels), at most 2 % on every frame with a mean of 30 levels or more, at
+// most 4 % on those with a mean of 7 to 30 (the dark scenes "joku efu" and
+// "neljas efu" have means of 7.5 to 17), and 7 % on the darkest, 76800 ms
+// (mean 5.3). The second test holds every reference frame to 3 % from a mean
+// of 30 levels, 5 % from 7 and 10 % below (a black frame has no brightness to
+// change), and to looking unlike every other instant's frame.
 //
 // The pictures are llvmpipe's: the test kit makes every test render there,
 // whatever GPU the machine has (kit.cpp), and the first test checks it.
@@ -30,6 +34,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 
@@ -99,6 +104,14 @@ bool matches(const Picture& got, const Picture& want, std::string* why = nullptr
     return ok;
 }
 
+// Every channel value times factor, rounded, at most 255.
+Picture scaled(const Picture& picture, double factor) {
+    Picture out = picture;
+    for (unsigned char& value : out.rgb)
+        value = static_cast<unsigned char>(std::min(255.0, std::round(value * factor)));
+    return out;
+}
+
 } // namespace
 
 TEST(ReferenceFrames, EveryInstantOfTheShowMatches) {
@@ -132,5 +145,34 @@ TEST(ReferenceFrames, EveryInstantOfTheShowMatches) {
             ADD_FAILURE() << ms << " ms: " << why << "\n  drawn:      " << out << "/" << name
                           << "\n  reference:  " << GOLDEN << name << "\n  difference: " << diff;
         }
+    }
+}
+
+TEST(ReferenceFrames, AUniformChangeFailsAndNoTwoInstantsLookAlike) {
+    const std::vector<int> list = instants();
+    std::vector<Picture> frames;
+    for (int ms : list) {
+        frames.push_back(readPng(GOLDEN + pngName(ms)));
+        ASSERT_EQ(frames.back().problem, "");
+    }
+    for (size_t i = 0; i < list.size(); ++i) {
+        const Picture& frame = frames[i];
+        // Darker and brighter by percent (brighter changes nothing in white).
+        auto seen = [&frame](int percent) {
+            const Picture brighter = scaled(frame, 1 + percent / 100.0);
+            return !matches(scaled(frame, 1 - percent / 100.0), frame) &&
+                   (brighter.rgb == frame.rgb || !matches(brighter, frame));
+        };
+        double mean = 0.0;
+        for (unsigned char value : frame.rgb)
+            mean += value / double(frame.rgb.size());
+        // A black frame has no brightness to change.
+        const int percent = mean < 1.0 ? 0 : mean >= 30.0 ? 3 : mean >= 7.0 ? 5 : 10;
+        EXPECT_TRUE(percent == 0 || seen(percent))
+            << list[i] << " ms (mean " << mean << "): a uniform change of " << percent
+            << " % passes";
+        for (size_t j = i + 1; j < list.size(); ++j)
+            EXPECT_FALSE(matches(frames[j], frame))
+                << list[i] << " and " << list[j] << " ms look alike: keep one of them";
     }
 }
