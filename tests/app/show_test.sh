@@ -85,6 +85,9 @@ poll() {
     return 1
 }
 
+# xdotool with a time limit: no call of it can hang the test.
+xdo() { timeout 10 xdotool "$@"; }
+
 # A display of our own: key presses must not reach anyone else's session.
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" 2>"$WORK/xvfb.log" &
 XVFB_PID=$!
@@ -106,7 +109,7 @@ alive() { kill -0 "$SHOW_PID" 2>/dev/null; }
 # The window, found by its class name once it is mapped.
 WID=""
 find_window() {
-    WID="$(xdotool search --onlyvisible --classname "^${CLASS}\$" 2>/dev/null | head -n1)"
+    WID="$(xdo search --onlyvisible --classname "^${CLASS}\$" 2>/dev/null | head -n1)"
     [ -n "$WID" ] || ! alive
 }
 poll find_window 300
@@ -119,9 +122,8 @@ sleep 0.5
 alive || fail "the show ended by itself during start-up"
 
 # Keys go to the window with the keyboard focus. Without a window manager
-# nothing moves it once set; every xdotool call has a time limit (a --sync
-# that never sees the focus would wait forever), and the focus is checked.
-xdo() { timeout 10 xdotool "$@"; }
+# nothing moves it once set; the focus is checked rather than waited for (a
+# windowfocus --sync that never sees it would wait forever).
 focus() {
     xdo windowfocus "$WID" 2>/dev/null
     poll '[ "$(xdo getwindowfocus 2>/dev/null)" = "$WID" ]' 50 ||
@@ -138,7 +140,7 @@ properties)
     grep -qxF "_NET_WM_NAME(UTF8_STRING) = \"$TITLE\"" <<<"$props" || fail "_NET_WM_NAME is wrong"
     # Without a window manager there is no frame: the client area is the
     # whole outer size, at the top left corner.
-    geometry="$(xdotool getwindowgeometry "$WID")"
+    geometry="$(xdo getwindowgeometry "$WID")"
     echo "$geometry"
     grep -q "Position: 0,0" <<<"$geometry" || fail "the window is not at (0, 0)"
     grep -q "Geometry: 640x480" <<<"$geometry" || fail "the window is not 640x480"
