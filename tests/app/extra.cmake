@@ -9,11 +9,6 @@ if(X11_FOUND)
     set(SEND_CLOSE $<TARGET_FILE:tuhkala-send-close>)
 endif()
 
-# The Escape-held test preloads this into the show, so that keys reach it only
-# through SDL's keyboard state (app/preload/no_key_events.cpp).
-add_library(tuhkala-no-key-events MODULE ${CMAKE_CURRENT_SOURCE_DIR}/app/preload/no_key_events.cpp)
-target_link_libraries(tuhkala-no-key-events PRIVATE PkgConfig::SDL2 ${CMAKE_DL_LIBS})
-
 if(TARGET tuhkalademo)
     # The live sound test runs the show binary.
     add_dependencies(app_tests tuhkalademo)
@@ -25,7 +20,6 @@ if(TARGET tuhkalademo)
         add_test(NAME ${NAME}
                  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/show_test.sh ${MODE}
                          $<TARGET_FILE:tuhkalademo> "${SEND_CLOSE}"
-                         $<TARGET_FILE:tuhkala-no-key-events>
                  WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
         set_tests_properties(${NAME} PROPERTIES LABELS app SKIP_RETURN_CODE 77 TIMEOUT 120)
     endforeach()
