@@ -1,9 +1,10 @@
 // Facts about the scenes that the reference frames cannot state by
-// themselves: the colour of the frames that flashes and fades cover whole,
-// light 1 as each first frame puts it back after another scene changed it,
-// the flash of "joku efu", the level layer's scroll and random turn, and
-// every scene without its media. (How many random numbers a frame takes shows
-// in every later jitter of the reference frames.)
+// themselves: the colour of the frames that flashes and fades cover whole
+// where no reference frame shows it, light 1 as each first frame puts it back
+// after another scene changed it, the level layer's scroll and random turn,
+// and every scene without its media. (How many random numbers a frame takes
+// shows in every later jitter of the reference frames; the flash of "joku
+// efu" in the red of its 44 reference frames.)
 //
 // Main thread, off-screen 640 x 480 with the show's start-up GL state. Each
 // test case runs in its own process, so every scene starts fresh.
@@ -53,11 +54,9 @@ TEST_F(Scenes, FramesUnderAWholeFlashOrFadeShowOnlyItsColour) {
         int order;
         Rgb colour;
     } cases[] = {
-        {"toka's first frame", tokaRender, 9, {255, 255, 255}},
-        {"toka's first frame in order 10", tokaRender, 10, {0, 255, 0}},
+        // The reference frames show toka's, muija's and tyma's (at 19200,
+        // 32033, 64000 and 144033 ms); these two look the same as two of them.
         {"kaka's first frame", kakaRender, 20, {255, 255, 255}},
-        {"muija's first frame", muijaRender, 20, {128, 0, 0}},
-        {"tyma's first frame in order 45", tymaRender, 45, {0, 0, 0}},
         {"loppu's first frame", loppuRender, 50, {0, 0, 0}},
     };
     for (const Case& c : cases)
@@ -103,28 +102,6 @@ TEST_F(Scenes, TokaCopiesBeforeAnyRowZeroStartFromNothingToo) {
     const Picture first = frameAt(tokaRender, 15, 4, 0.0f);
     frameAt(tokaRender, 15, 0, 0.0f);
     EXPECT_EQ(compare(frameAt(tokaRender, 15, 4, 0.0f), first, 0).pixelsOver, 0);
-}
-
-TEST_F(Scenes, JokuFlashesOnlyOnAChangeOntoAnEvenRow) {
-    jokuSetup();
-    auto red = [](int order, int row, float frameTime) {
-        frameAt(jokuRender, order, row, frameTime);
-        return light1(GL_DIFFUSE)[0];
-    };
-    // {order, row, frameTime, red of the light that frame used}; the flash
-    // feeds the light from the next frame on and decays 0.007 per ms.
-    const struct {
-        int order, row;
-        float frameTime, red;
-    } steps[] = {
-        {20, 1, 16, 0},     {20, 1, 0, 0},    {20, 2, 0, 0}, // onto an even row
-        {20, 2, 100, 1},    {20, 2, 0, 0.3f},                // staying does not re-arm
-        {20, 2, 200, 0.3f}, {20, 2, 0, 0},                   // the decay stops at 0
-        {20, 3, 0, 0},      {21, 3, 0, 0},    {21, 3, 0, 0}, // odd rows, a new order
-        {22, 0, 0, 0},      {22, 0, 0, 1},                   // a new order on an even row
-    };
-    for (const auto& s : steps)
-        EXPECT_NEAR(red(s.order, s.row, s.frameTime), s.red, 1e-5) << s.order << ":" << s.row;
 }
 
 TEST_F(Scenes, LevelRepeatsTheFirstTwoMeshesTexturesTenTimesAndScrollsThem) {

@@ -52,10 +52,13 @@ if [ "$changed" -eq 0 ]; then
 fi
 montage "${tiles[@]}" -tile 3x -geometry +4+4 -pointsize 9 "$SHEET"
 cp "$NEW"/at-*.png "$HERE/"
-# Pictures of instants no longer listed go.
+# Pictures of instants no longer listed go. (Not through a pipe into grep -q:
+# under pipefail, grep's early exit can fail the writer and delete a listed
+# picture.)
+listed="$(printf '%s\n' "${INSTANTS[@]}")"
 for file in "$HERE"/at-*.png; do
     ms="${file##*/at-}"
     ms="${ms%.png}"
-    printf '%s\n' "${INSTANTS[@]}" | grep -qx "$ms" || rm -f "$file"
+    grep -qx "$ms" <<<"$listed" || rm -f "$file"
 done
 echo "update.sh: $changed of ${#INSTANTS[@]} frames changed; look at $SHEET before committing"
