@@ -2,6 +2,11 @@
 // off-screen context of the current GL, with the music position the show
 // would have at each moment, reporting mean and 99th-percentile frame times.
 //
+//   frame_bench [FRAMES_PER_SCENE] [SCENE...]   (400 frames; every scene)
+//
+// Named scenes ("eka efu") are drawn alone, still in schedule order; a scene
+// left out is not drawn at all, so the state it would leave is missing too.
+//
 // Main thread. Run from a folder holding the show's tavara/. Times in ms.
 //
 // Each scene gets FRAMES frames spread evenly over its span of the schedule,
@@ -12,8 +17,10 @@
 // plus the swap, which finishes all drawing (glFinish).
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -24,11 +31,42 @@
 #include "platform/offscreen.h"
 #include "platform/platform.h"
 
+namespace {
+
+bool wanted(const char* scene, const std::vector<std::string>& names) {
+    if (names.empty())
+        return true;
+    for (const std::string& name : names)
+        if (name == scene)
+            return true;
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf("usage: frame_bench [FRAMES_PER_SCENE] [SCENE...]\n"
+                    "Frame times of the show's scenes at 640x480 off-screen (400 frames each;\n"
+                    "every scene unless some are named). Run from the build folder.\n");
+        return 0;
+    }
     int frames = argc > 1 ? std::atoi(argv[1]) : 400;
     if (frames < 1) {
-        std::fprintf(stderr, "usage: frame_bench [FRAMES_PER_SCENE]\n");
+        std::fprintf(stderr,
+                     "frame_bench: FRAMES_PER_SCENE is a whole number above 0, not \"%s\"\n",
+                     argv[1]);
         return 2;
+    }
+    std::vector<std::string> names(argv + std::min(argc, 2), argv + argc);
+    for (const std::string& name : names) {
+        bool known = false;
+        for (const EffectEntry* entry = effectTable; entry->render; entry++)
+            known = known || name == entry->name;
+        if (!known) {
+            std::fprintf(stderr, "frame_bench: no scene is named \"%s\"\n", name.c_str());
+            return 2;
+        }
     }
     std::string error;
     if (!platform::openOffscreen(640, 480, &error)) {
@@ -53,6 +91,8 @@ int main(int argc, char** argv) {
                 "mean fps");
     std::vector<double> all;
     for (const EffectEntry* entry = effectTable; entry->render; entry++) {
+        if (!wanted(entry->name, names))
+            continue;
         double span = entry->end - entry->start;
         float frameTime = static_cast<float>(span / frames);
         std::vector<double> times;

@@ -5,6 +5,14 @@
 // Main thread, between a frame's clear and its swap. Every call pushes all GL
 // attributes and both matrices and pops them again, so the caller's 3D state
 // is untouched.
+//
+// Both blend modes weigh the quad by its alpha (GL_SRC_ALPHA over
+// GL_ONE_MINUS_SRC_ALPHA, or added with GL_ONE), and every texture of the show
+// is opaque (RGB or luminance). So a quad at alpha 0 or below (GL clamps the
+// colour to 0) leaves every pixel as it is and is not drawn at all; and a
+// normal quad at alpha 1 or above replaces what lies under it, which it does
+// the same without blending, at less cost (the renderer need not read the
+// pixels under it).
 #include "render/overlay.h"
 
 #include <GL/gl.h>
@@ -40,15 +48,32 @@ void restoreState() {
     glPopAttrib();
 }
 
+// Whether a quad at this alpha can change a pixel (see the top of the file);
+// a NaN alpha is drawn, as before.
+bool changesPixels(float alpha) {
+    return !(alpha <= 0.0f);
+}
+
+// Blending on for a quad that mixes with what lies under it, off for one that
+// replaces it.
+void setBlending(float alpha, bool additive) {
+    glBlendFunc(GL_SRC_ALPHA, additive ? GL_ONE : GL_ONE_MINUS_SRC_ALPHA);
+    if (additive || !(alpha >= 1.0f))
+        glEnable(GL_BLEND);
+    else
+        glDisable(GL_BLEND);
+}
+
 void drawTexturedQuad(Texture* texture, float x0, float y0, float x1, float y1, float red,
                       float green, float blue, float alpha, bool additive) {
+    if (!changesPixels(alpha))
+        return;
     glPushAttrib(ALL_ATTRIBUTES);
     glDisable(GL_LIGHTING);
     glDisable(GL_TEXTURE_GEN_S);
     glDisable(GL_TEXTURE_GEN_T);
     glDisable(GL_DEPTH_TEST);
-    glBlendFunc(GL_SRC_ALPHA, additive ? GL_ONE : GL_ONE_MINUS_SRC_ALPHA);
-    glEnable(GL_BLEND);
+    setBlending(alpha, additive);
     if (texture) {
         texture->bind();
     } else {
@@ -93,9 +118,10 @@ void drawTintedImage(Texture* texture, float x0, float y0, float x1, float y1, f
 }
 
 void drawFade(float red, float green, float blue, float alpha) {
+    if (!changesPixels(alpha))
+        return;
     glPushAttrib(ALL_ATTRIBUTES);
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    setBlending(alpha, false);
     glDisable(GL_LIGHTING);
     glDisable(GL_TEXTURE_2D);
     glDisable(GL_DEPTH_TEST);

@@ -147,6 +147,10 @@ TEST_F(Render, OverlaysHandBackTheCallersStateAndLeaveDepthAlone) {
             EXPECT_EQ(state(), before) << "drawTintedImage " << enabled;
             drawFade(0, 0, 0, 0.3f);
             EXPECT_EQ(state(), before) << "drawFade " << enabled;
+            // Opaque ones draw without blending.
+            drawImage(picture, 10, 10, 100, 100, 1.0f, false);
+            drawFade(0, 0, 0, 1.0f);
+            EXPECT_EQ(state(), before) << "opaque overlays " << enabled;
         }
     }
     // Overlays neither test nor write depth: every fragment would fail a
@@ -155,7 +159,7 @@ TEST_F(Render, OverlaysHandBackTheCallersStateAndLeaveDepthAlone) {
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LESS);
     glClearDepth(0.0);
-    clearTo(0, 0, 0);
+    clearTo(0, 0, 1);
     drawImage(solid(255, 0, 0), 0, 0, 640, 480, 1.0f, false);
     EXPECT_EQ(centre(), (Rgb{255, 0, 0}));
     GLfloat depth = -1.0f;
