@@ -29,6 +29,8 @@ namespace {
 
 FrameLoop loop;
 bool passDrawn = false;
+// The page asked the show to end (its picture was lost): at the next frame.
+bool endAsked = false;
 
 // Test mode.
 platform::OfflineModule offlineMusic;
@@ -47,6 +49,10 @@ void endShow() {
 }
 
 EM_BOOL animationFrame(double, void*) {
+    if (endAsked) {
+        endShow();
+        return EM_FALSE;
+    }
     if (passDrawn && !finishFramePass(&loop)) {
         endShow();
         return EM_FALSE;
@@ -77,7 +83,23 @@ EMSCRIPTEN_KEEPALIVE int tuhkalaStartShow() {
 EMSCRIPTEN_KEEPALIVE void tuhkalaRunShow() {
     startFrameLoop(&loop, effectTable);
     passDrawn = false;
+    endAsked = false;
     emscripten_request_animation_frame_loop(animationFrame, nullptr);
+}
+
+// Ends the show at the next animation frame, as a quit would: the music stops,
+// the window is closed and the page is told.
+EMSCRIPTEN_KEEPALIVE void tuhkalaEndShow() {
+    endAsked = true;
+}
+
+// The frameTime that the next pass hands to the scenes (ms), and the passes
+// counted in it.
+EMSCRIPTEN_KEEPALIVE float tuhkalaFrameTime() {
+    return loop.frameTime;
+}
+EMSCRIPTEN_KEEPALIVE int32_t tuhkalaFrameCount() {
+    return loop.frameCount;
 }
 
 // Test mode at width x height and fps passes a second of show time; 0 when
