@@ -152,12 +152,29 @@ const EffectEntry* findEffect(const EffectEntry* table, int t) {
 // - the tests run small tables of their own on a scripted backend with a
 //   scripted music position (tests/app/frame_loop_test.cpp), or under the
 //   capture's virtual clock (tests/capture/virtual_loop_test.cpp).
+namespace {
+
+// The schedule's clock starts when order 0 reaches the listener, not when it
+// is set: the output still holds what it was given before, for as long as its
+// latency. The scenes' cues follow the heard position, so only a schedule
+// started at the heard start puts scene changes and cues together. Until
+// then startTick lies in the future, where no row holds the (negative) show
+// time, so the passes wait instead.
+void heardStart(FrameLoop* loop, uint32_t now) {
+    const int ms = musicMsUntilHeard();
+    startTick = now + static_cast<uint32_t>(ms);
+    loop->heard = ms <= 0;
+}
+
+} // namespace
+
 void startFrameLoop(FrameLoop* loop, const EffectEntry* table) {
     *loop = FrameLoop();
     loop->table = table;
-    startTick = platform::tickCount();
+    const uint32_t now = platform::tickCount();
     // The music is already playing; start it again together with the clock.
     musicSetPosition(0);
+    heardStart(loop, now);
 }
 
 bool drawFramePass(FrameLoop* loop) {
@@ -169,6 +186,14 @@ bool drawFramePass(FrameLoop* loop) {
     }
     if (platform::escapeHeld())
         return false;
+
+    loop->waiting = !loop->heard;
+    if (loop->waiting) {
+        heardStart(loop, platform::tickCount());
+        if (!loop->heard)
+            return true;
+        loop->waiting = false;
+    }
 
     const int32_t t =
         static_cast<int32_t>(platform::ticksBetween(startTick, platform::tickCount()));
@@ -211,6 +236,9 @@ bool isStall(const FrameLoop& loop, uint32_t passMs) {
 } // namespace
 
 bool finishFramePass(FrameLoop* loop) {
+    // A pass that only waited drew nothing: it is no frame to time.
+    if (loop->waiting)
+        return true;
     const uint32_t passMs = platform::ticksBetween(loop->passStart, platform::tickCount());
     const bool stall = isStall(*loop, passMs);
     loop->lastPassMs = passMs;

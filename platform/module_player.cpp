@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -38,6 +39,9 @@ void HeardClock::reset(uint32_t word) {
     callbackCount = 0;
     rendered = 0;
     lastHeard = 0;
+    jumped = false;
+    jumpNs = 0;
+    jumpSample = 0;
     fallbackWord = word;
     head = 0;
     count = 0;
@@ -98,6 +102,26 @@ void HeardClock::jumpTo(uint32_t word, uint64_t nowNs) {
     head = (head + 1) % CAPACITY;
     if (count < CAPACITY)
         ++count;
+    jumped = true;
+    jumpNs = nowNs;
+    jumpSample = rendered;
+}
+
+int64_t HeardClock::nsUntilJumpHeard(uint64_t nowNs) const {
+    if (!jumped)
+        return 0;
+    // The inverse of heardSample: sample s is heard once callbackBase plus
+    // the samples played since the callback, less the latency, reaches it.
+    constexpr int64_t SECOND_NS = 1000000000;
+    int64_t heardAtNs = 0;
+    if (!started) {
+        heardAtNs = static_cast<int64_t>(jumpNs) + int64_t(latency) * SECOND_NS / rate;
+    } else {
+        const int64_t ahead =
+            static_cast<int64_t>(jumpSample) + latency - static_cast<int64_t>(callbackBase);
+        heardAtNs = static_cast<int64_t>(callbackNs) + ahead * SECOND_NS / rate;
+    }
+    return heardAtNs - static_cast<int64_t>(nowNs);
 }
 
 uint64_t monotonicNs() {
@@ -285,6 +309,20 @@ int modulePlayerSetOrder(int order) {
     std::lock_guard<std::mutex> clockLock(clockMutex);
     heardClock.jumpTo(word, monotonicNs());
     return 1;
+}
+
+int modulePlayerMsUntilHeard() {
+    if (device == 0)
+        return 0;
+    const uint64_t now = monotonicNs();
+    int64_t ns = 0;
+    {
+        std::lock_guard<std::mutex> clockLock(clockMutex);
+        ns = heardClock.nsUntilJumpHeard(now);
+    }
+    // To the nearest millisecond, within what an int holds.
+    const int64_t ms = (ns >= 0 ? ns + 500000 : ns - 500000) / 1000000;
+    return static_cast<int>(std::clamp<int64_t>(ms, INT32_MIN, INT32_MAX));
 }
 
 int modulePlayerLastError() {

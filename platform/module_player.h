@@ -70,8 +70,13 @@ class HeardClock {
     // sounding, else the initial position.
     uint32_t positionAt(uint64_t nowNs);
     // Playback jumped to word at nowNs: slices rendered but not yet heard are
-    // forgotten and word is reported from now on.
+    // forgotten and word is reported from now on. The next sample rendered is
+    // the first of the new position.
     void jumpTo(uint32_t word, uint64_t nowNs);
+    // Nanoseconds from nowNs until the first sample rendered after the latest
+    // jump is heard; negative once it has been (how long ago), 0 before any
+    // jump. Before the first callback the device is taken to start at the jump.
+    int64_t nsUntilJumpHeard(uint64_t nowNs) const;
     // Forget everything; the stream restarts at sample 0 with word.
     void reset(uint32_t word);
 
@@ -85,6 +90,9 @@ class HeardClock {
     int rate = PLAYER_RATE;
     int latency = 0;
     bool started = false;
+    bool jumped = false;
+    uint64_t jumpNs = 0;
+    uint64_t jumpSample = 0; // output sample index of the first sample after the jump
     uint64_t callbackNs = 0;
     uint64_t callbackBase = 0; // samples rendered before the latest callback
     int callbackCount = 0;     // samples of the latest callback
@@ -113,6 +121,11 @@ void modulePlayerSetVolume(double amplitude);
 uint32_t modulePlayerPosition();
 // Moves playback to row 0 of order; 1 when the module accepted it, else 0.
 int modulePlayerSetOrder(int order);
+// Milliseconds of wall time from now until the first sample played after the
+// latest modulePlayerSetOrder reaches the listener; 0 or negative once it has
+// (minus how long ago it was first heard); 0 before any jump or when no
+// output runs.
+int modulePlayerMsUntilHeard();
 // The code of the latest failure, PlayerOk when none.
 int modulePlayerLastError();
 // Stops the output and frees the module and the device.

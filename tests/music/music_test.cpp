@@ -95,6 +95,32 @@ TEST(HeardClock, JumpIsReportedAtOnceAndOldAudioIsForgotten) {
     EXPECT_EQ(d.clock.positionAt(later + (BUFFER + 100) * SECOND / RATE), positionWord(7, 1));
 }
 
+// When the first sample after a jump is heard, told ahead (the frame loop
+// waits for it) and after, and that it is the sample the heard position
+// reaches then.
+TEST(HeardClock, TellsWhenTheFirstSampleAfterAJumpIsHeard) {
+    platform::HeardClock fresh;
+    fresh.configure(RATE, BUFFER);
+    fresh.reset(0);
+    EXPECT_EQ(fresh.nsUntilJumpHeard(SECOND), 0); // no jump yet
+    // Before any callback the device is taken to start at the jump.
+    fresh.jumpTo(positionWord(0, 0), SECOND);
+    EXPECT_EQ(fresh.nsUntilJumpHeard(SECOND + 5 * MS), int64_t(BUFFER) * SECOND / RATE - 5 * MS);
+
+    FakeDevice d;
+    const uint64_t t = d.t0 + 2 * SECOND + 7 * MS; // between two callbacks
+    d.advanceTo(t);
+    const uint64_t first = d.clock.renderedSamples();
+    d.clock.jumpTo(positionWord(0, 0), t);
+    // Rendered by the next callback, then heard one buffer after it.
+    const uint64_t heardAt = d.callbackTime(d.callbacks) + uint64_t(BUFFER) * SECOND / RATE;
+    EXPECT_NEAR(double(d.clock.nsUntilJumpHeard(t)), double(heardAt - t), 1000.0);
+    d.advanceTo(heardAt);
+    EXPECT_NEAR(double(d.clock.heardSample(heardAt)), double(first), 1.0);
+    d.advanceTo(heardAt + 30 * MS);
+    EXPECT_NEAR(double(d.clock.nsUntilJumpHeard(heardAt + 30 * MS)), -30.0 * MS, 1000.0);
+}
+
 TEST(MusicPosition, ScriptedWordAndRowChanges) {
     musicScriptPosition(65535, 65535); // both halves of the word, in full
     EXPECT_EQ(musicOrder(), 65535);
@@ -123,8 +149,9 @@ TEST(MusicPosition, CustomSourceIsAskedAfreshEachTimeWithItsUserPointer) {
             return ++s->calls, s->word;
         },
         [](void* user, int order) { return static_cast<Script*>(user)->lastOrder = order, 0; },
-        &script};
+        nullptr, &script};
     musicSetSource(&source);
+    EXPECT_EQ(musicMsUntilHeard(), 0); // a source that does not say is heard at once
     EXPECT_EQ(musicOrder(), 12);
     EXPECT_EQ(musicRow(), 34);
     EXPECT_EQ(script.calls, 2);
