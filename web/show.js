@@ -444,8 +444,13 @@ page.fullscreen.addEventListener('click', (event) => {
     // pressed by a key reports no pointer detail).
     if (show && event.detail === 0)
         return;
-    const change = fullscreen.active() ? fullscreen.exit() : fullscreen.enter(page.stage);
-    change.catch((error) => {
+    if (fullscreen.active()) {
+        fullscreen.exit().catch((error) => console.warn(`full screen did not end: ${error.message || error}`));
+        return;
+    }
+    // Refused (a frame that does not allow it, a browser's setting): the
+    // button goes, rather than staying to fail again.
+    fullscreen.enter(page.stage).catch((error) => {
         page.fullscreen.hidden = true;
         console.warn(`full screen was refused: ${error.message || error}`);
     });

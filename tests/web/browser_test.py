@@ -636,8 +636,9 @@ def normal_mode(browser, base, results, in_front):
     browser.call("Input.dispatchKeyEvent", type="keyUp", key=" ", code="Space", windowsVirtualKeyCode=32)
     time.sleep(0.3)
     full = browser.evaluate("Boolean(document.fullscreenElement)")
-    results.check(state["button"] == "Play again" and not full,
-                  f"normal mode: Space ends the show, the page offers '{state['button']}', "
+    results.check(state["button"] == "Play again" and not full and not state["message"],
+                  f"normal mode: Space ends the show, the page offers '{state['button']}' "
+                  f"with {'the message ' + repr(state['message']) if state['message'] else 'no message'}, "
                   f"and the focused full-screen button {'took it' if full else 'did not take it'}")
 
 
