@@ -287,14 +287,18 @@ class Browser:
                 errors.append(f"console: {entry['text']} ({entry.get('url', '')})")
         return errors
 
+    def centre(self, selector):
+        return self.evaluate(f"(() => {{ const r = document.querySelector('{selector}').getBoundingClientRect();"
+                             " return {x: r.x + r.width / 2, y: r.y + r.height / 2}; })()")
+
     def click(self, selector):
         """A real mouse click on the middle of the element: a gesture."""
-        box = self.evaluate(
-            f"(() => {{ const r = document.querySelector('{selector}').getBoundingClientRect();"
-            " return {x: r.x + r.width / 2, y: r.y + r.height / 2}; })()"
-        )
         for kind in ("mousePressed", "mouseReleased"):
-            self.call("Input.dispatchMouseEvent", type=kind, x=box["x"], y=box["y"], button="left", clickCount=1)
+            self.call("Input.dispatchMouseEvent", type=kind, button="left", clickCount=1, **self.centre(selector))
+
+    def tap(self, selector):
+        self.call("Input.dispatchTouchEvent", type="touchStart", touchPoints=[self.centre(selector)])
+        self.call("Input.dispatchTouchEvent", type="touchEnd", touchPoints=[])
 
     def key(self, key, code, vk, modifiers=0):
         for kind in ("rawKeyDown", "keyUp"):
@@ -650,14 +654,7 @@ def touch(browser, base, results):
         hint = browser.evaluate("document.getElementById('hint').innerText")
         results.check("tap" in hint, f"touch: the hint names the tap ({hint!r})")
         start_show(browser, how="script")
-
-        def tap(x, y):
-            browser.call("Input.dispatchTouchEvent", type="touchStart", touchPoints=[{"x": x, "y": y}])
-            browser.call("Input.dispatchTouchEvent", type="touchEnd", touchPoints=[])
-
-        box = browser.evaluate("(() => { const r = document.getElementById('stage').getBoundingClientRect();"
-                               " return {x: r.x + r.width / 2, y: r.y + r.height / 2}; })()")
-        tap(box["x"], box["y"])
+        browser.tap("#stage")
         state = wait_state(browser, "!s.running && s.cardShown", 10, "the show to end after a tap")
         time.sleep(0.5)  # a click after the tap would press Play again under the finger
         later = browser.evaluate("tuhkalaPage.state()")
