@@ -134,10 +134,13 @@ uint64_t monotonicNs() {
 
 namespace {
 
-std::mutex moduleMutex; // guards module, playing
+std::mutex moduleMutex; // guards module, playing, startAtJump
 std::mutex clockMutex;  // guards heardClock
 openmpt_module* module = nullptr;
 bool playing = false;
+// Told to play, but sounding only from the next jump: what a callback
+// rendered before the jump would be heard a second time after it.
+bool startAtJump = false;
 HeardClock heardClock;
 SDL_AudioDeviceID device = 0;
 int outputRate = PLAYER_RATE;
@@ -273,13 +276,14 @@ int modulePlayerLoad(const std::string& path) {
         openmpt_module_destroy(module);
     module = loaded;
     playing = false;
+    startAtJump = false;
     lastError = PlayerOk;
     return PlayerOk;
 }
 
 void modulePlayerStart() {
     std::lock_guard<std::mutex> moduleLock(moduleMutex);
-    playing = module != nullptr;
+    startAtJump = module != nullptr && !playing;
 }
 
 void modulePlayerSetVolume(double amplitude) {
@@ -305,6 +309,11 @@ int modulePlayerSetOrder(int order) {
     if (order < 0 || order >= orders)
         return 0;
     openmpt_module_set_position_order_row(module, order, 0);
+    // Under the same lock as the move, so no callback renders in between.
+    if (startAtJump) {
+        playing = true;
+        startAtJump = false;
+    }
     const uint32_t word = currentWord();
     std::lock_guard<std::mutex> clockLock(clockMutex);
     heardClock.jumpTo(word, monotonicNs());
@@ -340,6 +349,7 @@ void modulePlayerClose() {
             openmpt_module_destroy(module);
         module = nullptr;
         playing = false;
+        startAtJump = false;
     }
     if (audioStarted) {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);

@@ -113,7 +113,10 @@ int modulePlayerOpen(int rate);
 // Loads the module file (a path as given to fopen), repeating forever, with
 // the shared settings above. PlayerOk or an error code.
 int modulePlayerLoad(const std::string& path);
-// Starts the output; the loaded module plays from its current position.
+// Starts the loaded module. It sounds from the next modulePlayerSetOrder on
+// (the frame loop's rewind to order 0), not at once: the output cannot take
+// back what it was given, so sound rendered before the rewind would be heard
+// again after it.
 void modulePlayerStart();
 // Output amplitude, 0..1, applied as master gain in millibel.
 void modulePlayerSetVolume(double amplitude);

@@ -1,16 +1,22 @@
 // The music layer: position queries over a scripted source, the heard-position
-// arithmetic against a fake device clock, the real player on SDL's dummy
+// arithmetic against a fake device clock, the real player on SDL's disk
 // driver, and the two failure lines.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
+#include <vector>
 
 #include "music/music.h"
 #include "platform/module_player.h"
+#include "platform/offline_module.h"
+#include "tests/support/kit.h"
 
 using platform::positionWord;
 
@@ -160,22 +166,30 @@ TEST(MusicPosition, CustomSourceIsAskedAfreshEachTimeWithItsUserPointer) {
     musicSetSource(nullptr);
 }
 
-TEST(MusicPlayer, SetPositionOnAPlayingModule) {
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
+// The real player on SDL's disk driver, which writes every sample handed to
+// the device into a file: started, the module stays silent at its start
+// until the frame loop's rewind, then plays order 0 once from its first
+// sample (a callback between the start and the rewind used to play the
+// opening twice); jumps are reported at once and play on from there.
+TEST(MusicPlayer, SoundsFromTheRewindOnceAndJumps) {
+    const std::string stream = kit::scratchDir("music-player") + "/stream.raw";
+    std::remove(stream.c_str());
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", stream.c_str(), 1);
     ASSERT_EQ(musicInit(), 0);
-    // Loaded, the module stays at its start until it is told to play.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(musicOrder() * 100 + musicRow(), 0);
     musicPlay();
+    // Longer than the module's silent opening (if any) and many callbacks.
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_EQ(musicOrder() * 100 + musicRow(), 0);
     // Waits (up to 5 s on a busy machine) until the position is seen to move.
     auto reaches = [](int order, int row) {
         for (int i = 0; i < 500 && !(musicOrder() == order && musicRow() >= row); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         return musicOrder() == order && musicRow() >= row;
     };
-    EXPECT_TRUE(reaches(0, 2));
+    EXPECT_EQ(musicSetPosition(0), 1);
+    EXPECT_TRUE(reaches(0, 16)); // 800 ms: rows are 50 ms
     for (int order : {3, 0}) {
-        // The jump is reported at once, then playback goes on from there.
         EXPECT_EQ(musicSetPosition(order), 1);
         EXPECT_EQ(musicOrder(), order);
         EXPECT_EQ(musicRow(), 0);
@@ -186,6 +200,35 @@ TEST(MusicPlayer, SetPositionOnAPlayingModule) {
     // An order past the end is refused and the position stays.
     EXPECT_EQ(musicSetPosition(53), 0);
     EXPECT_EQ(musicOrder(), 0);
+    platform::modulePlayerClose(); // the driver closes its file
+
+    // The stream: silence, then the offline render from its first sound on
+    // for 600 ms, less than order 0 played before the first jump.
+    const kit::Bytes bytes = kit::readFile(stream);
+    std::vector<float> live(bytes.size() / sizeof(float));
+    if (!live.empty())
+        std::memcpy(live.data(), bytes.data(), live.size() * sizeof(float));
+    platform::OfflineModule offline;
+    ASSERT_TRUE(offline.loadFile("tavara/amerikka.it", nullptr));
+    offline.renderTo(RATE);
+    auto firstSound = [](const float* samples, size_t count) {
+        size_t i = 0;
+        while (i < count && samples[i] == 0.0f)
+            ++i;
+        return i;
+    };
+    const std::vector<float>& render = offline.samples();
+    const size_t renderStart = firstSound(render.data(), render.size());
+    const size_t liveStart = firstSound(live.data(), live.size());
+    const size_t span = RATE * 6 / 10 - renderStart;
+    ASSERT_LT(renderStart, size_t(RATE) / 4);
+    ASSERT_GE(live.size(), liveStart + span);
+    size_t mismatch = 0;
+    while (mismatch < span &&
+           std::fabs(live[liveStart + mismatch] - render[renderStart + mismatch]) <= 1.0 / 32768)
+        ++mismatch;
+    EXPECT_EQ(mismatch, span) << "the stream leaves the module " << mismatch * 1000.0 / RATE
+                              << " ms after its first sound";
 }
 
 TEST(MusicFailureDeathTest, FailuresPrintTheirLineAndExitWithStatus1) {
