@@ -1,6 +1,8 @@
 // Real-time module playback: libopenmpt renders the module in SDL2's audio
 // callback (mono float at 44100 Hz on the default device), and HeardClock
-// turns "now" into the position that is reaching the listener.
+// turns "now" into the position that is reaching the listener, with the
+// output's latency as the sound server reports it (sound_server.h) or, where
+// none does, SDL's buffer.
 //
 // The modulePlayer* functions run on the main thread; audioCallback runs on
 // SDL's audio thread. The libopenmpt module object is not thread-safe, so every
@@ -17,9 +19,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "platform/module_player_settings.h"
+#include "platform/sound_server.h"
 
 namespace platform {
 
@@ -121,7 +126,21 @@ int64_t HeardClock::nsUntilJumpHeard(uint64_t nowNs) const {
             static_cast<int64_t>(jumpSample) + latency - static_cast<int64_t>(callbackBase);
         heardAtNs = static_cast<int64_t>(callbackNs) + ahead * SECOND_NS / rate;
     }
-    return heardAtNs - static_cast<int64_t>(nowNs);
+    int64_t untilNs = heardAtNs - static_cast<int64_t>(nowNs);
+    // Not rendered yet, the sample is heard no sooner than one latency after
+    // the next callback: the output has stalled (a server still setting up
+    // the stream). After JUMP_STALL_LIMIT_NS without it, the output is taken
+    // to be gone and the prediction stands.
+    const bool stalled = jumpSample >= rendered && nowNs - jumpNs < JUMP_STALL_LIMIT_NS;
+    if (stalled)
+        untilNs = std::max(untilNs, int64_t(latency) * SECOND_NS / rate);
+    return untilNs;
+}
+
+int outputLatencySamples(int rate, int deviceSamples, int64_t serverUs) {
+    if (serverUs < 0)
+        return deviceSamples;
+    return static_cast<int>(serverUs * rate / 1000000);
 }
 
 uint64_t monotonicNs() {
@@ -134,6 +153,9 @@ uint64_t monotonicNs() {
 
 namespace {
 
+// How long the start waits at most for the sound server's reports to settle.
+constexpr int SERVER_SETTLE_MS = 3000;
+
 std::mutex moduleMutex; // guards module, playing, startAtJump
 std::mutex clockMutex;  // guards heardClock
 openmpt_module* module = nullptr;
@@ -144,8 +166,20 @@ bool startAtJump = false;
 HeardClock heardClock;
 SDL_AudioDeviceID device = 0;
 int outputRate = PLAYER_RATE;
+int deviceSamples = 0; // SDL's obtained buffer
 int lastError = PlayerOk;
 bool audioStarted = false;
+// The tests' trace of the heard clock, when TUHKALA_HEARD_TRACE names a file:
+// a line per callback ("callback NS SAMPLES LATENCY_SAMPLES"), per jump
+// ("jump NS FIRST_SAMPLE") and per position asked ("position NS WORD"), in
+// nanoseconds of monotonicNs and output samples. Unset, nothing is written.
+FILE* trace = nullptr;
+
+void closeTrace() {
+    if (trace)
+        std::fclose(trace);
+    trace = nullptr;
+}
 
 uint32_t currentWord() {
     if (!module)
@@ -169,7 +203,14 @@ void SDLCALL audioCallback(void*, Uint8* stream, int bytes) {
     std::lock_guard<std::mutex> moduleLock(moduleMutex);
     {
         std::lock_guard<std::mutex> clockLock(clockMutex);
+        // The server's figure changes while the show runs (a new sink, a
+        // resumed one): each callback takes the latest.
+        const int latency = outputLatencySamples(outputRate, deviceSamples, serverLatencyUs());
+        heardClock.configure(outputRate, latency);
         heardClock.callbackStarted(now, total);
+        if (trace)
+            std::fprintf(trace, "callback %llu %d %d\n", static_cast<unsigned long long>(now),
+                         total, latency);
     }
     int done = 0;
     while (done < total) {
@@ -200,6 +241,41 @@ void closeDeviceAtExit() {
         SDL_CloseAudioDevice(device);
         device = 0;
     }
+    stopServerLatency();
+    closeTrace();
+}
+
+// A new stream through a sound server first plays out what the server
+// buffered while it set the stream up (tenths of a second to seconds on a
+// sink that was idle): the callbacks stall meanwhile and the reported
+// latency falls. The start waits until the callbacks keep pace with real
+// time and every latency report in use comes from then, at most
+// SERVER_SETTLE_MS.
+void waitForSteadyOutput() {
+    constexpr int STEP_MS = 10, SPAN_STEPS = 25; // callbacks over the last 250 ms
+    uint64_t renderedAt[SPAN_STEPS + 1] = {};
+    int steps = 0;
+    int reportsWhenSteady = -1;
+    for (int waited = 0; waited < SERVER_SETTLE_MS; waited += STEP_MS) {
+        uint64_t rendered = 0;
+        {
+            std::lock_guard<std::mutex> clockLock(clockMutex);
+            rendered = heardClock.renderedSamples();
+        }
+        renderedAt[steps % (SPAN_STEPS + 1)] = rendered;
+        ++steps;
+        // At least 80 % of real time over the span (callbacks come in bursts).
+        const bool keepingPace =
+            steps > SPAN_STEPS && rendered - renderedAt[steps % (SPAN_STEPS + 1)] >=
+                                      uint64_t(outputRate) * STEP_MS * SPAN_STEPS / 1000 * 8 / 10;
+        if (!keepingPace)
+            reportsWhenSteady = -1;
+        else if (reportsWhenSteady < 0)
+            reportsWhenSteady = serverReportCount();
+        else if (serverReportCount() - reportsWhenSteady >= LatencyReports::WINDOW)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(STEP_MS));
+    }
 }
 
 // Discards libopenmpt's log lines: the show prints nothing but its one error line.
@@ -221,6 +297,9 @@ int modulePlayerOpen(int rate) {
     want.channels = 1;
     want.samples = 1024;
     want.callback = audioCallback;
+    const char* tracePath = std::getenv("TUHKALA_HEARD_TRACE");
+    if (tracePath && *tracePath && !trace)
+        trace = std::fopen(tracePath, "w");
     SDL_AudioSpec have{};
     device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
     if (device == 0) {
@@ -228,6 +307,7 @@ int modulePlayerOpen(int rate) {
         return lastError;
     }
     outputRate = have.freq;
+    deviceSamples = have.samples;
     static bool exitHandlerSet = false;
     if (!exitHandlerSet) {
         // Registered after the globals above exist, so it runs before they go.
@@ -241,6 +321,13 @@ int modulePlayerOpen(int rate) {
     }
     // The output runs from now on; it is silent until a module plays.
     SDL_PauseAudioDevice(device, 0);
+    // Through a sound server the output holds more than SDL's buffer, and
+    // the show's start needs to know how much: ask the server about our
+    // stream (which exists once the device is open) and wait until it plays
+    // steadily.
+    const char* driver = SDL_GetCurrentAudioDriver();
+    if (driver && std::strcmp(driver, "pulseaudio") == 0 && startServerLatency())
+        waitForSteadyOutput();
     lastError = PlayerOk;
     return PlayerOk;
 }
@@ -298,7 +385,10 @@ void modulePlayerSetVolume(double amplitude) {
 uint32_t modulePlayerPosition() {
     const uint64_t now = monotonicNs();
     std::lock_guard<std::mutex> clockLock(clockMutex);
-    return heardClock.positionAt(now);
+    const uint32_t word = heardClock.positionAt(now);
+    if (trace)
+        std::fprintf(trace, "position %llu %u\n", static_cast<unsigned long long>(now), word);
+    return word;
 }
 
 int modulePlayerSetOrder(int order) {
@@ -316,7 +406,11 @@ int modulePlayerSetOrder(int order) {
     }
     const uint32_t word = currentWord();
     std::lock_guard<std::mutex> clockLock(clockMutex);
-    heardClock.jumpTo(word, monotonicNs());
+    const uint64_t now = monotonicNs();
+    heardClock.jumpTo(word, now);
+    if (trace)
+        std::fprintf(trace, "jump %llu %llu\n", static_cast<unsigned long long>(now),
+                     static_cast<unsigned long long>(heardClock.renderedSamples()));
     return 1;
 }
 
@@ -343,6 +437,8 @@ void modulePlayerClose() {
         SDL_CloseAudioDevice(device);
         device = 0;
     }
+    stopServerLatency();
+    closeTrace();
     {
         std::lock_guard<std::mutex> moduleLock(moduleMutex);
         if (module)

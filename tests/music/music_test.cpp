@@ -3,7 +3,11 @@
 // driver, and the two failure lines.
 #include <gtest/gtest.h>
 
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <chrono>
 #include <cmath>
@@ -16,6 +20,7 @@
 #include "music/music.h"
 #include "platform/module_player.h"
 #include "platform/offline_module.h"
+#include "platform/sound_server.h"
 #include "tests/support/kit.h"
 
 using platform::positionWord;
@@ -109,9 +114,14 @@ TEST(HeardClock, TellsWhenTheFirstSampleAfterAJumpIsHeard) {
     fresh.configure(RATE, BUFFER);
     fresh.reset(0);
     EXPECT_EQ(fresh.nsUntilJumpHeard(SECOND), 0); // no jump yet
-    // Before any callback the device is taken to start at the jump.
+    // Not rendered yet (no callback has come): at least one latency away,
+    // until the output is given up for gone and taken to have started at
+    // the jump.
+    const int64_t latencyNs = int64_t(BUFFER) * SECOND / RATE;
     fresh.jumpTo(positionWord(0, 0), SECOND);
-    EXPECT_EQ(fresh.nsUntilJumpHeard(SECOND + 5 * MS), int64_t(BUFFER) * SECOND / RATE - 5 * MS);
+    EXPECT_EQ(fresh.nsUntilJumpHeard(SECOND + 5 * MS), latencyNs);
+    EXPECT_EQ(fresh.nsUntilJumpHeard(SECOND + 1900 * MS), latencyNs);
+    EXPECT_EQ(fresh.nsUntilJumpHeard(SECOND + 2100 * MS), latencyNs - 2100 * MS);
 
     FakeDevice d;
     const uint64_t t = d.t0 + 2 * SECOND + 7 * MS; // between two callbacks
@@ -125,6 +135,31 @@ TEST(HeardClock, TellsWhenTheFirstSampleAfterAJumpIsHeard) {
     EXPECT_NEAR(double(d.clock.heardSample(heardAt)), double(first), 1.0);
     d.advanceTo(heardAt + 30 * MS);
     EXPECT_NEAR(double(d.clock.nsUntilJumpHeard(heardAt + 30 * MS)), -30.0 * MS, 1000.0);
+}
+
+// The latency: the sound server's figure for our stream where one reports
+// it (the top of the last reports), else SDL's buffer; a server holding 80 ms
+// puts what is heard, and when a jump is heard, 80 ms after the render.
+TEST(HeardClock, FollowsTheLatencyTheServerReports) {
+    EXPECT_EQ(platform::outputLatencySamples(RATE, BUFFER, -1), BUFFER);
+    EXPECT_EQ(platform::outputLatencySamples(RATE, BUFFER, 80000), 3528);
+    platform::LatencyReports reports;
+    EXPECT_EQ(reports.latencyUs(), -1);
+    for (int64_t us : {40000, 23000, 41000})
+        reports.add(us);
+    EXPECT_EQ(reports.latencyUs(), 41000);
+    for (int64_t us : {20000, 21000, 22000, 19000, 20000}) // the 41 ms leave the window
+        reports.add(us);
+    EXPECT_EQ(reports.latencyUs(), 22000);
+
+    FakeDevice d;
+    d.clock.configure(RATE, platform::outputLatencySamples(RATE, BUFFER, 80000));
+    const uint64_t t = d.t0 + 3 * SECOND + 5 * MS;
+    d.advanceTo(t);
+    EXPECT_NEAR(double(d.clock.heardSample(t)), double((t - d.t0) * RATE / SECOND) - 3528, 1.0);
+    d.clock.jumpTo(positionWord(0, 0), t);
+    const uint64_t heardAt = d.callbackTime(d.callbacks) + 80 * MS;
+    EXPECT_NEAR(double(d.clock.nsUntilJumpHeard(t)), double(heardAt - t), 1000.0);
 }
 
 TEST(MusicPosition, ScriptedWordAndRowChanges) {
@@ -229,6 +264,53 @@ TEST(MusicPlayer, SoundsFromTheRewindOnceAndJumps) {
         ++mismatch;
     EXPECT_EQ(mismatch, span) << "the stream leaves the module " << mismatch * 1000.0 / RATE
                               << " ms after its first sound";
+}
+
+// The real player through a private PulseAudio server that holds 100 ms of
+// our stream (four SDL buffers): the start waits until the stream plays
+// steadily, the latency is the server's, and a jump is heard that long after.
+TEST(MusicPlayer, ThroughASoundServerItsLatencyIsTheServers) {
+    if (!kit::haveProgram("pulseaudio"))
+        GTEST_SKIP() << "no pulseaudio (scripts/setup.sh installs it)";
+    const std::string dir = kit::scratchDir("music-pulse");
+    const std::string socket = dir + "/native";
+    std::remove(socket.c_str());
+    const pid_t server = fork();
+    if (server == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL); // the test's end takes the server along
+        setenv("HOME", dir.c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+        if (!freopen((dir + "/server.log").c_str(), "w", stderr))
+            _exit(126);
+        const std::string protocol =
+            "module-native-protocol-unix auth-anonymous=1 socket=" + socket;
+        execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "-L",
+               "module-null-sink sink_name=out", "-L", protocol.c_str(), nullptr);
+        _exit(127);
+    }
+    ASSERT_GT(server, 0);
+    for (int i = 0; i < 500 && access(socket.c_str(), F_OK) != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(access(socket.c_str(), F_OK), 0) << "the server did not start: " << dir;
+    setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
+    setenv("PULSE_LATENCY_MSEC", "100", 1);
+    setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+
+    ASSERT_EQ(musicInit(), 0);
+    const int64_t latencyUs = platform::serverLatencyUs();
+    EXPECT_GE(latencyUs, 50000);
+    EXPECT_LE(latencyUs, 300000);
+    musicPlay();
+    EXPECT_EQ(musicSetPosition(0), 1);
+    // The first sample is rendered at the next callback, then heard one
+    // latency later (SDL's buffer alone would say 23 ms after the callback).
+    const int untilMs = musicMsUntilHeard();
+    EXPECT_GE(untilMs, latencyUs / 1000 - 2);
+    EXPECT_LE(untilMs, latencyUs / 1000 + 60);
+    platform::modulePlayerClose();
+    EXPECT_EQ(platform::serverLatencyUs(), -1);
+    kill(server, SIGTERM);
+    waitpid(server, nullptr, 0);
 }
 
 TEST(MusicFailureDeathTest, FailuresPrintTheirLineAndExitWithStatus1) {
