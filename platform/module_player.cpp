@@ -298,8 +298,12 @@ int modulePlayerOpen(int rate) {
     want.samples = 1024;
     want.callback = audioCallback;
     const char* tracePath = std::getenv("TUHKALA_HEARD_TRACE");
-    if (tracePath && *tracePath && !trace)
+    if (tracePath && *tracePath && !trace) {
         trace = std::fopen(tracePath, "w");
+        // Whole lines as they come, for a test that reads while the show runs.
+        if (trace)
+            std::setvbuf(trace, nullptr, _IOLBF, 0);
+    }
     SDL_AudioSpec have{};
     device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
     if (device == 0) {
