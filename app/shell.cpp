@@ -10,11 +10,14 @@
 // this same code.
 #include "app/shell.h"
 
+#include <algorithm>
+
 #include <GL/gl.h>
 #include <GL/glu.h>
 
 #include "effects/effects.h"
 #include "music/music.h"
+#include "platform/sync_delay.h"
 
 int windowWidth = 640;
 int windowHeight = 480;
@@ -153,7 +156,9 @@ const EffectEntry* findEffect(const EffectEntry* table, int t) {
 void startFrameLoop(FrameLoop* loop, const EffectEntry* table) {
     *loop = FrameLoop();
     loop->table = table;
-    startTick = platform::tickCount();
+    // A delayed picture (TUHKALA_SYNC_DELAY_MS, platform/sync_delay.h) starts
+    // the schedule that much after the music; until then its time stays 0.
+    startTick = platform::tickCount() + static_cast<uint32_t>(platform::syncDelayPictureMs());
     // The music is already playing; start it again together with the clock.
     musicSetPosition(0);
 }
@@ -168,8 +173,9 @@ bool drawFramePass(FrameLoop* loop) {
     if (platform::escapeHeld())
         return false;
 
-    const int32_t t =
-        static_cast<int32_t>(platform::ticksBetween(startTick, platform::tickCount()));
+    // A start still ahead (a delayed picture) reads as time 0.
+    const int32_t t = std::max<int32_t>(
+        0, static_cast<int32_t>(platform::ticksBetween(startTick, platform::tickCount())));
     loop->passStart = platform::tickCount();
 
     const EffectEntry* row = findEffect(loop->table, t);

@@ -11,6 +11,7 @@
 
 #include "app/shell.h"
 #include "music/music.h"
+#include "platform/sync_delay.h"
 
 namespace {
 
@@ -159,6 +160,25 @@ TEST_F(FrameLoop, MessagesOnePerPassAndHowEachEndsTheShow) {
     s.escapeFromCall = 3;
     runFrameLoopWith(LONG_TABLE);
     EXPECT_EQ(s.takenAtRender, std::vector<int>({1, 2}));
+}
+
+TEST_F(FrameLoop, DelayedPictureStartsTheScheduleLaterWithoutEndingTheShow) {
+    // Passes every 10 ms; row b from 30 ms. A picture delayed by 40 ms
+    // (TUHKALA_SYNC_DELAY_MS=40) starts the schedule 40 ms after the music
+    // is set going: time 0 until then, and b four passes later.
+    const EffectEntry table[] = {
+        {"a", renderA, 0, 29}, {"b", renderB, 30, 60}, {nullptr, nullptr, 0, 0}};
+    for (int delay : {0, 40}) {
+        s = Script();
+        s.now = 1000;
+        s.renderCosts.assign(20, 10);
+        platform::setSyncDelay(delay, 44100);
+        runFrameLoopWith(table);
+        EXPECT_EQ(startTick, 1000u + uint32_t(delay));
+        EXPECT_EQ(s.rows, delay ? "AAAAAAABBBB" : "AAABBBB") << delay;
+        EXPECT_EQ(musicOrder() * 100 + musicRow(), 0) << "the music starts again at once";
+    }
+    platform::setSyncDelay(0, 44100);
 }
 
 TEST_F(FrameLoop, PostedEventsComeFirstInPostingOrder) {
