@@ -25,6 +25,7 @@
 
 #include "platform/module_player_settings.h"
 #include "platform/sound_server.h"
+#include "platform/sync_delay.h"
 
 namespace platform {
 
@@ -166,7 +167,8 @@ bool startAtJump = false;
 HeardClock heardClock;
 SDL_AudioDeviceID device = 0;
 int outputRate = PLAYER_RATE;
-int deviceSamples = 0; // SDL's obtained buffer
+int deviceSamples = 0;       // SDL's obtained buffer
+int pictureDelaySamples = 0; // a delayed picture for a sync meter's check (sync_delay.h)
 int lastError = PlayerOk;
 bool audioStarted = false;
 // The tests' trace of the heard clock, when TUHKALA_HEARD_TRACE names a file:
@@ -205,7 +207,8 @@ void SDLCALL audioCallback(void*, Uint8* stream, int bytes) {
         std::lock_guard<std::mutex> clockLock(clockMutex);
         // The server's figure changes while the show runs (a new sink, a
         // resumed one): each callback takes the latest.
-        const int latency = outputLatencySamples(outputRate, deviceSamples, serverLatencyUs());
+        const int latency = outputLatencySamples(outputRate, deviceSamples, serverLatencyUs()) +
+                            pictureDelaySamples;
         heardClock.configure(outputRate, latency);
         heardClock.callbackStarted(now, total);
         if (trace)
@@ -232,6 +235,7 @@ void SDLCALL audioCallback(void*, Uint8* stream, int bytes) {
         for (int i = 0; i < n; ++i)
             heardClock.recordSlice(words[i], counts[i]);
     }
+    syncDelaySound(out, total);
 }
 
 // At exit the audio thread must stop before the player's globals are
@@ -312,6 +316,9 @@ int modulePlayerOpen(int rate) {
     }
     outputRate = have.freq;
     deviceSamples = have.samples;
+    // TUHKALA_SYNC_DELAY_MS, for checking a sync meter (sync_delay.h): a
+    // delayed picture is the heard clock taking the output to hold more.
+    pictureDelaySamples = syncDelayFromEnvironment(have.freq);
     static bool exitHandlerSet = false;
     if (!exitHandlerSet) {
         // Registered after the globals above exist, so it runs before they go.
@@ -320,7 +327,7 @@ int modulePlayerOpen(int rate) {
     }
     {
         std::lock_guard<std::mutex> clockLock(clockMutex);
-        heardClock.configure(have.freq, have.samples);
+        heardClock.configure(have.freq, have.samples + pictureDelaySamples);
         heardClock.reset(0);
     }
     // The output runs from now on; it is silent until a module plays.

@@ -21,6 +21,7 @@
 #include "platform/module_player.h"
 #include "platform/offline_module.h"
 #include "platform/sound_server.h"
+#include "platform/sync_delay.h"
 #include "tests/support/kit.h"
 
 using platform::positionWord;
@@ -160,6 +161,63 @@ TEST(HeardClock, FollowsTheLatencyTheServerReports) {
     d.clock.jumpTo(positionWord(0, 0), t);
     const uint64_t heardAt = d.callbackTime(d.callbacks) + 80 * MS;
     EXPECT_NEAR(double(d.clock.nsUntilJumpHeard(t)), double(heardAt - t), 1000.0);
+}
+
+TEST(SyncDelay, ValuesSoundDelayLineAndPictureDelayOnTheHeardClock) {
+    int ms = 7;
+    EXPECT_TRUE(platform::parseSyncDelay("40", &ms) && ms == 40);
+    EXPECT_TRUE(platform::parseSyncDelay("-1000", &ms) && ms == -1000);
+    for (const char* bad : {"", "4o", "40 ", "1001", "-1001", "1e2", "99999999999999999999"}) {
+        ms = 7;
+        EXPECT_FALSE(platform::parseSyncDelay(bad, &ms)) << bad;
+        EXPECT_EQ(ms, 7) << bad;
+    }
+    // From the environment: a picture delay in samples for the heard clock;
+    // a value that cannot be read is said and ignored.
+    setenv("TUHKALA_SYNC_DELAY_MS", "25", 1);
+    EXPECT_EQ(platform::syncDelayFromEnvironment(RATE), 1102);
+    EXPECT_EQ(platform::syncDelayPictureMs(), 25);
+    setenv("TUHKALA_SYNC_DELAY_MS", "soon", 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(platform::syncDelayFromEnvironment(RATE), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "TUHKALA_SYNC_DELAY_MS=soon is not a whole number of milliseconds from -1000 to "
+              "1000; nothing is delayed\n");
+    EXPECT_EQ(platform::syncDelayPictureMs(), 0);
+    unsetenv("TUHKALA_SYNC_DELAY_MS");
+
+    // A sound delayed by 10 ms leaves the player 441 samples late, silence
+    // first, whatever the buffers' sizes; the picture is not delayed.
+    std::vector<float> in(5000), out;
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = float(i + 1);
+    for (int delay : {-10, 40, 0}) {
+        platform::setSyncDelay(delay, RATE);
+        out = in;
+        size_t at = 0;
+        for (size_t piece : {1, 7, 440, 1024, 3528}) {
+            platform::syncDelaySound(&out[at], int(piece));
+            at += piece;
+        }
+        const size_t late = delay < 0 ? 441 : 0;
+        EXPECT_EQ(platform::syncDelayPictureMs(), delay > 0 ? delay : 0);
+        for (size_t i = 0; i < out.size(); ++i)
+            ASSERT_EQ(out[i], i < late ? 0.0f : in[i - late]) << delay << " " << i;
+    }
+
+    // A picture delayed by 40 ms is the heard clock taking the output to
+    // hold 40 ms more: every position is reported 40 ms later.
+    FakeDevice plain, delayed;
+    delayed.clock.configure(RATE, BUFFER + 40 * RATE / 1000);
+    for (uint64_t at : {700 * MS, 2345 * MS, 9000 * MS})
+        for (uint64_t t = at; t < at + 60 * MS; t += 5 * MS) {
+            plain.advanceTo(plain.t0 + t);
+            delayed.advanceTo(delayed.t0 + t + 40 * MS);
+            EXPECT_NEAR(double(delayed.clock.heardSample(delayed.t0 + t + 40 * MS)),
+                        double(plain.clock.heardSample(plain.t0 + t)), 1.0);
+            EXPECT_EQ(delayed.clock.positionAt(delayed.t0 + t + 40 * MS),
+                      plain.clock.positionAt(plain.t0 + t));
+        }
 }
 
 TEST(MusicPosition, ScriptedWordAndRowChanges) {
