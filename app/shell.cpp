@@ -13,6 +13,8 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <algorithm>
+
 #include "effects/effects.h"
 #include "music/music.h"
 
@@ -209,12 +211,40 @@ bool drawFramePass(FrameLoop* loop) {
     return true;
 }
 
+namespace {
+
+// A pass longer than a second and than STALL_FACTOR times both the mean and
+// the pass before it did not spend its time drawing: the process was stopped
+// (a debugger, SIGSTOP, a machine overloaded for seconds) or the page was
+// hidden and got no animation frames, while the music played on. Counted, it
+// would put the whole stall into the mean, and every motion after it would
+// run fast by as much, for the rest of the show. Such a pass is left out of
+// the mean, so the speed of what follows is the speed before it.
+// No virtual clock has a pass longer than a second (its slowest rate is one
+// pass a second), so captures never meet the rule; nor does a live run whose
+// passes all take less than a second. Against the pass before as well as the
+// mean, so that a machine that turns slow for good (a heavier scene on a
+// software renderer) is followed after one pass.
+constexpr uint32_t STALL_MIN_MS = 1000;
+constexpr uint32_t STALL_FACTOR = 4;
+
+bool isStall(const FrameLoop& loop, uint32_t passMs) {
+    const double usual = std::max(static_cast<double>(loop.frameTime), double(loop.lastPassMs));
+    return passMs > STALL_MIN_MS && passMs > STALL_FACTOR * usual;
+}
+
+} // namespace
+
 bool finishFramePass(FrameLoop* loop) {
     // A pass that only waited drew nothing: it is no frame to time.
     if (loop->waiting)
         return true;
-    loop->busyTotal +=
-        static_cast<int32_t>(platform::ticksBetween(loop->passStart, platform::tickCount()));
+    const uint32_t passMs = platform::ticksBetween(loop->passStart, platform::tickCount());
+    const bool stall = isStall(*loop, passMs);
+    loop->lastPassMs = passMs;
+    if (stall)
+        return loop->matched;
+    loop->busyTotal += static_cast<int32_t>(passMs);
     loop->frameCount += 1;
     loop->frameTime = static_cast<float>(static_cast<double>(loop->busyTotal) / loop->frameCount);
     // Painting needs no handling here: every pass redraws the whole frame.

@@ -35,7 +35,7 @@ def main():
     args = parser.parse_args()
 
     # What a viewer downloads (the test mode's program, tuhkala-test, is not).
-    page_files = ["index.html", "show.js", "tuhkala.js", "tuhkala.wasm", "tuhkala.data",
+    page_files = ["index.html", "show.js", "files.json", "tuhkala.js", "tuhkala.wasm", "tuhkala.data",
                   "audio-worklet.js", "openmpt-worklet.js", "openmpt-worklet.wasm"]
     sizes = {}
     for name in page_files:

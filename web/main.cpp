@@ -8,8 +8,8 @@
 // natively. The window's clock is the heard clock of the page's sound
 // (platform_web.cpp): while the sound is stopped (the browser suspended or
 // interrupted it) no pass runs, the picture and the schedule wait with the
-// music, and a key still ends the show. When the sound fails for good the
-// show ends; the page says why.
+// music, and a key still ends the show. When the sound fails for good, or
+// the page asks (its picture was lost), the show ends; the page says why.
 //
 // The page's main thread. Times in milliseconds.
 #include <emscripten.h>
@@ -29,6 +29,8 @@ namespace {
 FrameLoop loop;
 bool passDrawn = false;
 std::vector<unsigned char> musicBytes;
+// The page asked the show to end (its picture was lost): at the next frame.
+bool endAsked = false;
 
 EM_JS(void, pageShowEnded, (), {
     if (Module.tuhkalaShowEnded)
@@ -47,7 +49,7 @@ void endShow() {
 
 EM_BOOL animationFrame(double, void*) {
     const int sound = pageSoundState();
-    if (sound == SoundFailed) {
+    if (endAsked || sound == SoundFailed) {
         endShow();
         return EM_FALSE;
     }
@@ -108,7 +110,23 @@ EMSCRIPTEN_KEEPALIVE int tuhkalaStartShow() {
 EMSCRIPTEN_KEEPALIVE void tuhkalaRunShow() {
     startFrameLoop(&loop, effectTable);
     passDrawn = false;
+    endAsked = false;
     emscripten_request_animation_frame_loop(animationFrame, nullptr);
+}
+
+// Ends the show at the next animation frame, as a quit would: the music stops,
+// the window is closed and the page is told.
+EMSCRIPTEN_KEEPALIVE void tuhkalaEndShow() {
+    endAsked = true;
+}
+
+// The frameTime that the next pass hands to the scenes (ms), and the passes
+// counted in it.
+EMSCRIPTEN_KEEPALIVE float tuhkalaFrameTime() {
+    return loop.frameTime;
+}
+EMSCRIPTEN_KEEPALIVE int32_t tuhkalaFrameCount() {
+    return loop.frameCount;
 }
 
 // The position the scenes read now: order in bits 0-15, row in 16-31.

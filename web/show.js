@@ -1,8 +1,10 @@
-// The page around the show: downloads the program, its media and the audio
-// worklet's renderer with a progress bar, opens on a title card with one Play
-// button (browsers start sound only after a gesture), starts the show on a
-// fresh canvas, and offers to play again when it ends. The show itself (the
-// shell's start-up and frame loop, every scene) runs in tuhkala.wasm.
+// The page around the show: checks at once that the browser has what the show
+// needs (WebGL, an audio worklet), downloads the program, its media and the
+// audio worklet's renderer with a progress bar (and a retry when a download
+// fails), opens on a title card with a flash warning and one Play button
+// (browsers start sound only after a gesture), starts the show on a fresh
+// canvas, ends it on a key or a tap, and offers to play again. The show itself
+// (the shell's start-up and frame loop, every scene) runs in tuhkala.wasm.
 //
 // With ?test in the address the page instead offers window.tuhkalaTest, the
 // show run by the capture program's virtual clock and offline music, for the
@@ -16,67 +18,121 @@ const page = {
     card: document.getElementById('card'),
     play: document.getElementById('play'),
     progress: document.getElementById('progress'),
-    bar: document.getElementById('bar'),
     message: document.getElementById('message'),
+    hint: document.getElementById('hint'),
     fullscreen: document.getElementById('fullscreen'),
     paused: document.getElementById('paused'),
     pausedText: document.getElementById('paused-text'),
     resume: document.getElementById('resume'),
 };
 
+// ---- What the browser must have -------------------------------------------------
+
+// What the show needs and this browser lacks, each as a sentence naming it and
+// what to try; empty when nothing is missing. Checked before anything is
+// downloaded: without these the show cannot run, however often it is tried.
+function missingCapabilities() {
+    const missing = [];
+    const probe = document.createElement('canvas');
+    const gl = probe.getContext('webgl');
+    if (!gl) {
+        missing.push('This browser gives the page no WebGL, which draws the picture. Try turning ' +
+                      'on hardware (graphics) acceleration in the browser\'s settings, updating ' +
+                      'the graphics driver, or another browser.');
+    } else {
+        // Browsers keep only a few contexts alive; give this one back at once.
+        const lose = gl.getExtension('WEBGL_lose_context');
+        if (lose)
+            lose.loseContext();
+    }
+    if (typeof AudioWorkletNode !== 'function' || typeof AudioContext !== 'function') {
+        missing.push(window.isSecureContext
+            ? 'This browser has no audio worklet, which plays the music. Try a current version of ' +
+              'Firefox, Chrome, Edge or Safari.'
+            : 'This browser gives the page no audio worklet, which plays the music, because the ' +
+              'page did not come over https. Try its https address, or serve it from this ' +
+              'computer (http://localhost).');
+    }
+    return missing;
+}
+
 // ---- Downloads -----------------------------------------------------------------
 
 const testing = new URLSearchParams(location.search).has('test');
-// The program this page runs: its factory (from its script), its wasm and its
-// preloaded media. Viewers' tuhkala.js comes with index.html.
+// The program this page runs: its script and factory, its wasm and its
+// preloaded media.
 const program = testing
     ? {script: 'tuhkala-test.js', factory: 'createTuhkalaTest', wasm: 'tuhkala-test.wasm', data: 'tuhkala-test.data'}
-    : {script: null, factory: 'createTuhkala', wasm: 'tuhkala.wasm', data: 'tuhkala.data'};
+    : {script: 'tuhkala.js', factory: 'createTuhkala', wasm: 'tuhkala.wasm', data: 'tuhkala.data'};
 const FILES = testing ? [program.wasm, program.data] : [program.wasm, program.data, 'openmpt-worklet.wasm'];
+// The files' sizes as built (files.json, written with them): the progress
+// counts the bytes that arrive, which under a compressed transfer are more
+// than its Content-Length, and a streamed transfer has no Content-Length.
+const SIZES = 'files.json';
 const files = {};
 
-function loadScript(src) {
+async function fetchOk(name, signal) {
+    const response = await fetch(name, {signal});
+    if (!response.ok)
+        throw new Error(`${name}: ${response.status} ${response.statusText}`.trim());
+    return response;
+}
+
+function loadScript(name) {
     return new Promise((resolve, reject) => {
         const script = document.createElement('script');
-        script.src = src;
+        script.src = name;
         script.onload = resolve;
-        script.onerror = () => reject(new Error(`${src} could not be loaded`));
+        script.onerror = () => {
+            script.remove();
+            reject(new Error(`${name} could not be loaded`));
+        };
         document.head.append(script);
     });
 }
 
+// Downloads what is not here yet; onProgress(bytes, total) as bytes arrive.
+// On the first failure the other downloads stop, and a retry fetches only what
+// is still missing.
 async function downloadAll(onProgress) {
-    const sizes = {}, received = {};
-    const report = () => {
-        const total = FILES.reduce((sum, f) => sum + (sizes[f] || 0), 0);
-        const got = FILES.reduce((sum, f) => sum + (received[f] || 0), 0);
-        onProgress(got, total);
-    };
-    const script = program.script ? loadScript(program.script) : Promise.resolve();
-    await Promise.all([script].concat(FILES.map(async (name) => {
-        const response = await fetch(name);
-        if (!response.ok)
-            throw new Error(`${name}: ${response.status} ${response.statusText}`);
-        sizes[name] = Number(response.headers.get('Content-Length')) || 0;
-        const reader = response.body.getReader();
-        const chunks = [];
-        received[name] = 0;
-        for (;;) {
-            const {done, value} = await reader.read();
-            if (done)
-                break;
-            chunks.push(value);
-            received[name] += value.length;
-            report();
-        }
-        const bytes = new Uint8Array(received[name]);
-        let at = 0;
-        for (const chunk of chunks) {
-            bytes.set(chunk, at);
-            at += chunk.length;
-        }
-        files[name] = bytes.buffer;
-    })));
+    const controller = new AbortController();
+    const signal = controller.signal;
+    try {
+        if (typeof window[program.factory] !== 'function')
+            await loadScript(program.script);
+        const sizes = await (await fetchOk(SIZES, signal)).json();
+        const received = {};
+        const total = FILES.reduce((sum, name) => sum + (sizes[name] || 0), 0);
+        const report = () => {
+            const got = FILES.reduce((sum, f) => sum + (files[f] ? files[f].byteLength : received[f] || 0), 0);
+            onProgress(got, Math.max(total, got));
+        };
+        report();
+        await Promise.all(FILES.filter((name) => !files[name]).map(async (name) => {
+            const reader = (await fetchOk(name, signal)).body.getReader();
+            const chunks = [];
+            received[name] = 0;
+            for (;;) {
+                const {done, value} = await reader.read();
+                if (done)
+                    break;
+                chunks.push(value);
+                received[name] += value.length;
+                report();
+            }
+            const bytes = new Uint8Array(received[name]);
+            let at = 0;
+            for (const chunk of chunks) {
+                bytes.set(chunk, at);
+                at += chunk.length;
+            }
+            files[name] = bytes.buffer;
+        }));
+        report();
+    } catch (error) {
+        controller.abort();
+        throw error;
+    }
 }
 
 // ---- Sound -----------------------------------------------------------------------
@@ -338,6 +394,11 @@ function soundStateChanged(state) {
 
 let show = null; // the running instance
 const printed = [];
+// What went wrong in the current run, in the program's words: its message
+// boxes, and the reason the browser gave no WebGL context.
+const failure = {caption: '', text: '', context: ''};
+
+const CANVAS_LABEL = 'The show: 3D models, pictures, flashes and fades moving to the music';
 
 // Every run gets a new canvas and a new instance of the program: the scenes
 // play once, and their state lives in the instance.
@@ -347,6 +408,8 @@ function freshCanvas(width, height) {
     canvas.id = 'canvas';
     canvas.width = width;
     canvas.height = height;
+    canvas.setAttribute('role', 'img');
+    canvas.setAttribute('aria-label', CANVAS_LABEL);
     if (old)
         old.replaceWith(canvas);
     else
@@ -356,6 +419,7 @@ function freshCanvas(width, height) {
 
 function instance(extra) {
     printed.length = 0;
+    failure.caption = failure.text = failure.context = '';
     return window[program.factory](Object.assign({
         wasmBinary: files[program.wasm],
         getPreloadedPackage: () => files[program.data],
@@ -364,32 +428,78 @@ function instance(extra) {
             console.log(line);
         },
         printErr: (line) => console.warn(line),
-        tuhkalaShowError: (caption, text) => showMessage(`${caption}: ${text}`),
+        tuhkalaShowError: (caption, text) => {
+            failure.caption = caption;
+            failure.text = text;
+            showMessage(`${caption}: ${text}`);
+        },
+        tuhkalaContextFailed: (reason) => {
+            failure.context = reason;
+        },
     }, extra));
 }
 
 function showMessage(text) {
     page.message.textContent = text;
-    page.message.hidden = false;
 }
 
-function showCard(label) {
-    page.play.textContent = label;
-    page.play.disabled = false;
+// The title card with its button doing action under label; no label: no
+// button, for a failure that trying again would only repeat.
+function showCard(label, action) {
     page.card.hidden = false;
-    // Not after a show: the key that ended it must not press the button too.
+    page.fullscreen.tabIndex = 0;
+    page.play.hidden = !label;
+    page.play.disabled = !label;
+    page.play.textContent = label || '';
+    page.play.onclick = action || null;
+    // Only when the page opens: after a show the key that ended it must not
+    // press the button too.
     if (label === 'Play')
         page.play.focus();
+}
+
+// The program's own message after a start-up that failed, in plain words.
+function startFailure() {
+    if (failure.context) {
+        return `The picture could not be drawn: ${failure.context}. Try turning on hardware ` +
+               '(graphics) acceleration in the browser\'s settings, closing other pages that ' +
+               'draw in 3D, or another browser.';
+    }
+    if (failure.caption)
+        return `The show could not start. ${failure.caption}: ${failure.text}`;
+    return 'The show could not start.';
+}
+
+// The show ends of itself, on a key or a tap, or when its picture is lost.
+function showEnded() {
+    show = null;
+    page.paused.hidden = true;
+    showCard('Play again', play);
+}
+
+// The browser can take the WebGL context away at any time (a reset or update
+// of the graphics driver, too many pages drawing in 3D). Drawing then stops
+// for good, and the show ends with a word of why rather than a frozen picture
+// over the music.
+function watchContext(canvas) {
+    canvas.addEventListener('webglcontextlost', () => {
+        if (!show)
+            return;
+        showMessage('The browser took the picture away (its WebGL context was lost: the ' +
+                    'graphics driver was reset, or too many pages draw in 3D), so the show ' +
+                    'stopped. Play again to start it over.');
+        show._tuhkalaEndShow();
+    });
 }
 
 let audio = null; // the running show's sound
 
 async function play() {
     page.play.disabled = true;
-    page.message.hidden = true;
+    showMessage('');
     // A sound that cannot be opened fails the show's start-up with the
-    // show's own line ("Can't initialize device"); the browser's reason is
-    // added to it.
+    // program's own line ("Error(23): Can't initialize device"), the
+    // browser's reason after it.
     let soundProblem = null;
     audio = null;
     try {
@@ -398,15 +508,8 @@ async function play() {
         soundProblem = error.message || String(error);
     }
     try {
-        freshCanvas(640, 480);
-        show = await instance({
-            tuhkalaAudio: audio,
-            tuhkalaShowEnded: () => {
-                show = null;
-                page.paused.hidden = true;
-                showCard('Play again');
-            },
-        });
+        watchContext(freshCanvas(640, 480));
+        show = await instance({tuhkalaAudio: audio, tuhkalaShowEnded: showEnded});
         if (audio) {
             // The worklet answers whether it can play the module only
             // asynchronously; the start-up asks synchronously (musicInit).
@@ -420,18 +523,29 @@ async function play() {
             audio.onStateChange = soundStateChanged;
         }
         page.card.hidden = true;
+        // Keys end the show: the full-screen button must not take one.
+        page.fullscreen.tabIndex = -1;
+        page.fullscreen.blur();
         if (show._tuhkalaStartShow() !== 0) {
             if (audio)
                 audio.stop();
             show = null;
-            showCard('Play again');
+            showMessage(printed.length > 0 ? printed.join('\n') : startFailure());
+            // A sound device that could not be opened may be free next time;
+            // a missing picture or a broken program stays so.
+            if (printed.length > 0)
+                showCard('Try again', play);
+            else
+                showCard(null);
             return;
         }
         // In the same task as the start-up: the start and the rewind to
         // order 0 are one message to the worklet (ShowAudio.play).
         show._tuhkalaRunShow();
     } catch (error) {
-        // A sound failure ends the program with its one line printed.
+        // A sound failure ends the program with its one line printed. A sound
+        // device that could not be opened may be free next time; a module
+        // that cannot be played stays so.
         if (audio)
             audio.stop();
         show = null;
@@ -439,7 +553,10 @@ async function play() {
         if (soundProblem)
             lines.push(`(${soundProblem})`);
         showMessage(lines.join('\n'));
-        showCard('Play again');
+        if (printed.some((line) => line.endsWith("Can't play the file")))
+            showCard(null);
+        else
+            showCard('Try again', play);
     }
 }
 
@@ -481,19 +598,61 @@ const testMode = {
     },
 };
 
-// ---- Page --------------------------------------------------------------------------
+// ---- Full screen, keys and taps ----------------------------------------------------
 
-page.fullscreen.addEventListener('click', () => {
-    if (document.fullscreenElement)
-        document.exitFullscreen();
-    else
-        page.stage.requestFullscreen().catch(() => {});
+const fullscreen = {
+    available: Boolean(document.fullscreenEnabled || document.webkitFullscreenEnabled),
+    active: () => document.fullscreenElement || document.webkitFullscreenElement,
+    enter(element) {
+        // Older Safari has only the prefixed call, which returns nothing.
+        const request = element.requestFullscreen || element.webkitRequestFullscreen;
+        return Promise.resolve(request.call(element));
+    },
+    exit() {
+        const exit = document.exitFullscreen || document.webkitExitFullscreen;
+        return Promise.resolve(exit.call(document));
+    },
+};
+
+// Where a page cannot be shown full screen (a phone's browser, a frame that
+// does not allow it) the button is not offered at all.
+page.fullscreen.hidden = !fullscreen.available;
+page.fullscreen.addEventListener('click', (event) => {
+    page.fullscreen.blur();
+    // A key that ends the show must not also toggle full screen (a button
+    // pressed by a key reports no pointer detail).
+    if (show && event.detail === 0)
+        return;
+    const change = fullscreen.active() ? fullscreen.exit() : fullscreen.enter(page.stage);
+    change.catch((error) => {
+        page.fullscreen.hidden = true;
+        console.warn(`full screen was refused: ${error.message || error}`);
+    });
 });
-page.play.addEventListener('click', play);
+
+// The hint names what ends the show here: keys (the program ignores the
+// browser's and the system's own: function keys, Tab, modifiers, media keys),
+// a tap on the picture where there is a touch screen.
+function endHint() {
+    const touch = navigator.maxTouchPoints > 0;
+    const keys = !touch || window.matchMedia('(any-pointer: fine)').matches;
+    if (touch && !keys)
+        return 'Sound on. A tap on the picture ends the show.';
+    if (touch)
+        return 'Sound on. A key or a tap on the picture ends the show.';
+    return 'Sound on. A key ends the show.';
+}
+page.hint.textContent = endHint();
+
+// The sound's Resume button lies over the picture, where a tap ends the show:
+// its taps are its own.
+page.resume.addEventListener('touchend', (event) => event.stopPropagation());
 page.resume.addEventListener('click', () => {
     if (audioContext)
         audioContext.resume().catch((error) => console.warn(`the sound could not be resumed: ${error}`));
 });
+
+// ---- Page --------------------------------------------------------------------------
 
 // What the browser test reads in normal mode.
 window.tuhkalaPage = {
@@ -502,9 +661,11 @@ window.tuhkalaPage = {
         return {
             running: show !== null,
             showMs: show ? show._tuhkalaShowTime() : 0,
+            frameTime: show ? show._tuhkalaFrameTime() : 0,
+            framesCounted: show ? show._tuhkalaFrameCount() : 0,
             cardShown: !page.card.hidden,
-            button: page.play.textContent,
-            message: page.message.hidden ? '' : page.message.textContent,
+            button: page.play.hidden ? null : page.play.textContent,
+            message: page.message.textContent,
             pausedShown: !page.paused.hidden,
             audioTime: audioContext ? audioContext.currentTime : 0,
             audioState: audioContext ? audioContext.state : 'none',
@@ -524,14 +685,36 @@ window.tuhkalaPage = {
 if (testing)
     window.tuhkalaTest = testMode;
 
-downloadAll((got, total) => {
-    page.bar.style.width = total > 0 ? `${Math.min(100, (100 * got) / total)}%` : '0%';
-}).then(() => {
+function setProgress(got, total) {
+    const percent = total > 0 ? Math.min(100, (100 * got) / total) : 0;
+    page.progress.value = percent;
+}
+
+function load() {
+    page.progress.hidden = false;
+    page.play.hidden = false;
+    page.play.disabled = true;
+    page.play.textContent = 'Loading…';
+    downloadAll(setProgress).then(() => {
+        page.progress.hidden = true;
+        showMessage('');
+        testMode.ready = true;
+        if (!testing)
+            showCard('Play', play);
+    }).catch((error) => {
+        testMode.failed = String(error);
+        page.progress.hidden = true;
+        showMessage(`The show could not be downloaded: ${error.message || error}. Check the ` +
+                    'connection and try again.');
+        showCard('Try again', load);
+    });
+}
+
+const missing = testing ? [] : missingCapabilities();
+if (missing.length > 0) {
     page.progress.hidden = true;
-    testMode.ready = true;
-    if (!testing)
-        showCard('Play');
-}).catch((error) => {
-    testMode.failed = String(error);
-    showMessage(`The show could not be loaded: ${error.message}`);
-});
+    showMessage(missing.join('\n'));
+    showCard(null);
+} else {
+    load();
+}

@@ -117,6 +117,36 @@ TEST_F(FrameLoop, FrameTimeIsTheMeanOfEarlierPassesWithoutMessages) {
     EXPECT_EQ(musicOrder() * 100 + musicRow(), 0) << "the music starts again with the loop";
 }
 
+TEST_F(FrameLoop, AStallIsLeftOutOfTheMeanAndRunsUnderASecondAreUnchanged) {
+    const struct {
+        std::vector<uint32_t> passes; // ms each pass takes
+        std::vector<float> frameTimes;
+        int32_t lastTime; // schedule time of the last pass
+    } cases[] = {
+        // A 10 s stall (a hidden page, a stopped process) between ordinary
+        // passes: the passes after it get the mean they would have had.
+        {{16, 18, 16, 18, 10000, 16, 18},
+         {0.0f, 16.0f, 17.0f, float(50.0 / 3), 17.0f, 17.0f, float(84.0 / 5)},
+         10084},
+        // Passes under a second all count, however uneven.
+        {{20, 999, 20, 5}, {0.0f, 20.0f, 509.5f, float(1039.0 / 3)}, 1039},
+        // A machine that turns slow for good: the first long pass is taken
+        // for a stall, the next ones count.
+        {{20, 20, 1500, 1500, 1500}, {0.0f, 20.0f, 20.0f, 20.0f, float(1540.0 / 3)}, 3040},
+        // Nothing to compare the first pass with but the second.
+        {{1200, 20, 20}, {0.0f, 0.0f, 20.0f}, 1220},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        s.renderCosts = c.passes;
+        s.escapeFromCall = static_cast<int>(c.passes.size()) + 1;
+        runFrameLoopWith(LONG_TABLE);
+        EXPECT_EQ(s.frameTimes, c.frameTimes) << c.passes.size() << " passes";
+        // The schedule follows the wall clock, stalls included.
+        EXPECT_EQ(s.times.back(), c.lastTime);
+    }
+}
+
 TEST_F(FrameLoop, ScheduleTimeIsTheSameAcrossAWrapOfTheCounter) {
     EXPECT_EQ(platform::ticksBetween(0xFFFFFF00u, 0x00000100u), 0x200u);
     s.now = 0xFFFFFFF0u; // wraps 16 ms into the show

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The browser build in a real headless Chromium.
 
-Serves the built page (build-web/) with `python3 -m http.server` on 127.0.0.1
-and drives Chromium through its DevTools protocol over a pipe:
+Serves the built page (build-web/) on 127.0.0.1 and drives Chromium through
+its DevTools protocol over a pipe, case by case:
 
 1. Test mode (index.html?test): the show runs by the capture program's
    virtual clock and offline music positions at 160x120 and 30 passes a
@@ -12,32 +12,53 @@ and drives Chromium through its DevTools protocol over a pipe:
    references come from Mesa's llvmpipe: the two rasterise and filter
    textures slightly differently, so frames match within a tolerance, not
    bit for bit (see TOLERANCE).
-2. Normal mode (index.html): the Play button is clicked as a person would;
-   the sound must begin once, with the rewind to order 0; the audio clock
-   must run, the heard order and row must advance and follow the show's
-   clock as the offline render has them, by one lag near zero for the whole
-   run (the schedule starts when order 0 is heard); a suspended sound must be
-   announced, hold the show and, resumed, keep the lag; a key press must end
-   the show (also while the sound is suspended) and bring back the card with
-   "Play again", which starts the show anew; a failing worklet must stop the
-   show with a message. Before all that, the viewers' download is checked:
-   no libopenmpt in the show's program, and its gzipped size.
+2. Normal mode (index.html), as a visitor meets it: the title card's flash
+   warning and accessible names; the Play button (a real click) must start the
+   sound, once, with the rewind to order 0; the heard order and row must
+   advance and follow the show's clock as the offline render has them, by
+   one lag near zero for the whole run (the schedule starts when order 0 is
+   heard); a suspended sound must be announced and hold the show, and,
+   resumed, keep the lag; the browser's own keys must not end the show; 10 s
+   without animation frames (a hidden page) must leave frameTime as it was; a
+   lost WebGL context must end the show with a message; Play again starts
+   anew; a key ends the show without pressing the focused full-screen button.
+3. Sound: a key ends the show while the sound is suspended; a worklet that
+   fails while it plays stops the show with a message; a renderer that cannot
+   start, and a module it refuses, fail the start-up with the show's own
+   lines ("Error(23): Can't initialize device", "Error(41): Can't play the
+   file").
+4. Touch (touch emulation): the hint names the tap, and a tap ends the show.
+5. What is missing: without WebGL, and without an audio worklet, the page
+   names what is missing before offering Play, and offers nothing to retry;
+   without full screen it hides the full-screen button.
+6. Downloads: a download that fails offers a retry that works; served
+   compressed and streamed without Content-Length, the progress bar (a real
+   progressbar to assistive technology) counts what arrives up to 100 %.
+   Before all that, what a viewer downloads: no libopenmpt in the show's
+   program (tuhkala.wasm), and at most DOWNLOAD_GZIP_MOST bytes gzipped.
 
-Prints the worst difference per scene and the frame times, and ends with one
-line "N passed, N failed". Exit status 0 only when every check passed.
-Nothing is skipped: a missing browser, page or reference is a failure.
+Every case fails on a page exception or a console error, except those it
+expects by design (listed with the case). Prints the worst difference per
+scene and the frame times, and ends with one line "N passed, N failed". Exit
+status 0 only when every check passed. Nothing is skipped: a missing
+browser, page or reference is a failure.
 """
 import argparse
 import base64
+import contextlib
 import fcntl
+import functools
 import gzip
+import http.server
 import json
 import os
+import re
 import socket
 import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import zlib
 
@@ -180,6 +201,7 @@ class Browser:
         ]
         self.call("Page.enable")
         self.call("Runtime.enable")
+        self.call("Log.enable")
 
     def call(self, method, **params):
         self.next_id += 1
@@ -195,8 +217,8 @@ class Browser:
                 self.buffer += chunk
             text, self.buffer = self.buffer.split(b"\0", 1)
             answer = json.loads(text)
-            if answer.get("method") in ("Runtime.consoleAPICalled", "Runtime.exceptionThrown"):
-                self.events.append(answer["params"])
+            if answer.get("method") in ("Runtime.consoleAPICalled", "Runtime.exceptionThrown", "Log.entryAdded"):
+                self.events.append((answer["method"], answer["params"]))
             if answer.get("id") == self.next_id:
                 if "error" in answer:
                     raise RuntimeError(f"{method}: {answer['error']}")
@@ -227,6 +249,38 @@ class Browser:
             time.sleep(0.1)
         raise RuntimeError(f"timed out after {seconds} s waiting for {what}")
 
+    def take_errors(self):
+        """The page's exceptions and console errors (its own and the
+        browser's, such as a failed request) since the last call."""
+        self.evaluate("0")  # everything the page said before this has arrived
+        errors = []
+        for method, params in self.events:
+            if method == "Runtime.exceptionThrown":
+                details = params["exceptionDetails"]
+                errors.append("exception: " + details.get("exception", {}).get("description", details.get("text", "")))
+            elif method == "Runtime.consoleAPICalled" and params["type"] in ("error", "assert"):
+                words = [a.get("value", a.get("description", "")) for a in params.get("args", [])]
+                errors.append("console: " + " ".join(str(w) for w in words))
+            elif method == "Log.entryAdded" and params["entry"]["level"] == "error":
+                entry = params["entry"]
+                errors.append(f"console: {entry['text']} ({entry.get('url', '')})")
+        self.events = []
+        return errors
+
+    def click(self, selector):
+        """A real mouse click on the middle of the element: a gesture."""
+        box = self.evaluate(
+            f"(() => {{ const r = document.querySelector('{selector}').getBoundingClientRect();"
+            " return {x: r.x + r.width / 2, y: r.y + r.height / 2}; })()"
+        )
+        for kind in ("mousePressed", "mouseReleased"):
+            self.call("Input.dispatchMouseEvent", type=kind, x=box["x"], y=box["y"], button="left", clickCount=1)
+
+    def key(self, key, code, vk, modifiers=0):
+        for kind in ("rawKeyDown", "keyUp"):
+            self.call("Input.dispatchKeyEvent", type=kind, key=key, code=code, windowsVirtualKeyCode=vk,
+                      modifiers=modifiers)
+
     def close(self):
         self.process.kill()
         self.process.wait()
@@ -248,6 +302,30 @@ class Results:
             self.passed += 1
         else:
             self.failed += 1
+
+    @contextlib.contextmanager
+    def case(self, browser, name, expected=()):
+        """Runs one case: a check that stops it is a failure, and so is any
+        page exception or console error but those matching a pattern of
+        expected (the errors the case causes by design)."""
+        browser.take_errors()
+        started = time.monotonic()
+        try:
+            yield
+        except Exception as error:  # a broken page is a failed check, never a skip
+            self.check(False, f"{name}: stopped: {error}")
+        errors = browser.take_errors()
+        unexpected = [e for e in errors if not any(re.search(p, e) for p in expected)]
+        self.check(not unexpected, f"{name}: no page exception or console error but those expected "
+                   f"({len(errors) - len(unexpected)} expected){''.join(chr(10) + '      ' + e for e in unexpected)}")
+        print(f"      ({name} took {time.monotonic() - started:.1f} s)")
+
+
+def wait_state(browser, condition, seconds, what):
+    """The page's state once condition (JavaScript over s, tuhkalaPage.state())
+    holds."""
+    return browser.wait_for(f"(() => {{ const s = tuhkalaPage.state(); return ({condition}) ? s : null; }})()",
+                            seconds, what)
 
 
 def read_instants(golden):
@@ -425,16 +503,6 @@ def check_sync(results, spans, sampled, what):
     return lag
 
 
-def click(browser, element_id):
-    """A real click in the middle of the element: a gesture, as a person's."""
-    box = browser.evaluate(
-        f"(() => {{ const r = document.getElementById('{element_id}').getBoundingClientRect();"
-        " return {x: r.x + r.width / 2, y: r.y + r.height / 2}; })()"
-    )
-    for kind in ("mousePressed", "mouseReleased"):
-        browser.call("Input.dispatchMouseEvent", type=kind, x=box["x"], y=box["y"], button="left", clickCount=1)
-
-
 def check_heard_arithmetic(browser, results):
     """The heard time from an output timestamp, in the page's own function:
     signed (a timestamp may lie ahead of now), and currentTime less the
@@ -455,18 +523,145 @@ def check_heard_arithmetic(browser, results):
                       f"(expected {[c[4] for c in cases]})")
 
 
+def start_show(browser, how="click"):
+    """Presses Play as a person would (the browser starts sound only after a
+    gesture) and waits for the show to run."""
+    if how == "click":
+        browser.click("#play")
+    else:
+        browser.evaluate("document.getElementById('play').click()", gesture=True)
+    # A pass counted: the frame loop runs, and its clock has started.
+    return wait_state(browser, "s.running && !s.cardShown && s.audioTime > 0 && s.framesCounted > 0", 30,
+                      "the show to start after Play")
+
+
+def title_card(browser, results):
+    """The flash warning and what assistive technology is told of the page."""
+    nodes = browser.call("Accessibility.getFullAXTree")["nodes"]
+
+    def text(node, field):
+        return str(node.get(field, {}).get("value", ""))
+
+    def named(role, pattern):
+        return [n for n in nodes if not n.get("ignored") and text(n, "role") == role and re.search(pattern, text(n, "name"))]
+
+    warning = browser.evaluate("document.getElementById('warning').innerText")
+    results.check(
+        re.search(r"(?i)flash", warning) and re.search(r"(?i)white and green", warning) and re.search(r"(?i)flicker", warning),
+        f"title card: a photosensitivity warning of the flashes and flicker before Play ({warning!r})",
+    )
+    play = named("button", "^Play$")
+    results.check(
+        len(play) == 1 and re.search(r"(?i)flash", text(play[0], "description")),
+        "title card: the Play button is described by the flash warning"
+        + (f" ({text(play[0], 'description')!r})" if play else " (no button named Play)"),
+    )
+    picture = named("image", r"(?i)show")
+    results.check(len(picture) == 1, f"title card: the canvas is an image named {text(picture[0], 'name')!r}"
+                  if picture else "title card: the canvas is an image with a name (none found)")
+    alerts = [n for n in nodes if text(n, "role") == "alert"]
+    results.check(len(alerts) == 1, f"title card: messages go to a live region ({len(alerts)} alert found)")
+
+
+def browser_keys_do_not_end(browser, results):
+    # The browser's and the system's own keys: they keep their meaning.
+    keys = [("F11", "F11", 122, 0), ("Tab", "Tab", 9, 0), ("Shift", "ShiftLeft", 16, 8),
+            ("Control", "ControlLeft", 17, 2), ("Alt", "AltLeft", 18, 1), ("Meta", "MetaLeft", 91, 4),
+            ("MediaPlayPause", "MediaPlayPause", 179, 0), ("AudioVolumeUp", "AudioVolumeUp", 175, 0),
+            ("t", "KeyT", 84, 2)]
+    before = browser.evaluate("tuhkalaPage.state()")["showMs"]
+    for key in keys:
+        browser.key(*key)
+    time.sleep(1.0)  # several passes, each taking one key if the page queued any
+    state = browser.evaluate("tuhkalaPage.state()")
+    results.check(
+        state["running"] and not state["cardShown"] and state["showMs"] > before,
+        "normal mode: F11, Tab, Shift, Ctrl, Alt, Meta alone, media and volume keys and Ctrl+T do not end the show",
+    )
+
+
+def stall_keeps_speed(browser, results):
+    """10 s in a hidden tab: another tab is brought to the front, which hides
+    the page and stops its animation frames, then closed again."""
+    # The longest gap between animation frames from here on, to show that the
+    # stall took place.
+    browser.evaluate("""(() => { window.longestGap = 0; let last = performance.now();
+        const frame = () => { const now = performance.now();
+                              window.longestGap = Math.max(window.longestGap, now - last); last = now;
+                              requestAnimationFrame(frame); };
+        requestAnimationFrame(frame); })()""")
+    other = browser.call("Target.createTarget", url="about:blank")["targetId"]
+    browser.call("Target.activateTarget", targetId=other)
+    browser.wait_for("document.visibilityState === 'hidden'", 5, "the page to be hidden")
+    time.sleep(1.0)  # the last animation frames of a page being hidden
+    before = browser.evaluate("tuhkalaPage.state()")
+    time.sleep(9.0)
+    browser.call("Target.closeTarget", targetId=other)
+    browser.wait_for("document.visibilityState === 'visible'", 5, "the page to be shown again")
+    # The first pass counted after the stall: the stall's own pass when it
+    # counts, else the next, ordinary one (which moves the mean a little).
+    after = wait_state(browser, f"s.framesCounted > {before['framesCounted']}", 10, "a pass after the stall")
+    gap = browser.evaluate("window.longestGap")
+    results.check(gap >= 9000 and after["running"],
+                  f"normal mode: hidden, the page had no animation frame for {gap / 1000:.1f} s, and the show went on")
+    change = after["frameTime"] / before["frameTime"] - 1 if before["frameTime"] > 0 else float("inf")
+    results.check(
+        abs(change) <= 0.1,
+        f"normal mode: frameTime after the stall {after['frameTime']:.2f} ms, before {before['frameTime']:.2f} ms "
+        f"({100 * change:+.1f} %, at most 10 %; {before['framesCounted']} passes counted before, "
+        f"{after['framesCounted']} after)",
+    )
+
+
+def lost_context_ends_show(browser, results):
+    browser.evaluate("document.getElementById('canvas').getContext('webgl')"
+                     ".getExtension('WEBGL_lose_context').loseContext()")
+    state = wait_state(browser, "!s.running && s.cardShown", 10, "the show to end after its context was lost")
+    results.check(
+        re.search(r"WebGL context was lost", state["message"]) and state["button"] == "Play again",
+        f"normal mode: a lost WebGL context ends the show with a message ({state['message'][:60]!r}...) and "
+        f"'{state['button']}'",
+    )
+
+
 def normal_mode(browser, base, results, offline):
     browser.call("Page.navigate", url=f"{base}/index.html")
     browser.wait_for("!window.tuhkalaTest && !document.getElementById('play').disabled", 60, "the Play button")
+    title_card(browser, results)
+    hint = browser.evaluate("document.getElementById('hint').innerText")
+    results.check(hint.endswith("A key ends the show."), f"normal mode: without touch the hint names keys ({hint!r})")
+    # Full screen exists here: the button is offered and works with a click.
+    browser.click("#fullscreen")
+    full = browser.wait_for("document.fullscreenElement ? document.fullscreenElement.id : null", 5, "full screen")
+    browser.evaluate("document.exitFullscreen()")
+    browser.wait_for("!document.fullscreenElement", 5, "the end of full screen")
+    results.check(full == "stage", f"normal mode: the full-screen button shows the {full} full screen")
+
     check_heard_arithmetic(browser, results)
-    # A real click: the browser starts sound only after a gesture.
-    click(browser, "play")
-    state = browser.wait_for(
-        "(() => { const s = tuhkalaPage.state(); return s.running && !s.cardShown && s.showMs > 0 ? s : null; })()",
-        30,
-        "the show to start after Play",
-    )
-    first = state
+    start_show(browser)
+    sound_sync(browser, results, offline)
+    browser_keys_do_not_end(browser, results)
+    stall_keeps_speed(browser, results)
+    lost_context_ends_show(browser, results)
+    # Again from the start, in a fresh instance of the program.
+    state = start_show(browser, how="script")
+    results.check(state["showMs"] < 10000, f"normal mode: Play again starts the show anew (at {state['showMs']} ms)")
+    # The key that ends the show, with the full-screen button focused: the
+    # show ends, the button is not pressed.
+    browser.evaluate("document.getElementById('fullscreen').focus()")
+    browser.key(" ", "Space", 32)
+    state = wait_state(browser, "!s.running && s.cardShown", 10, "the show to end after a key")
+    full = browser.evaluate("Boolean(document.fullscreenElement)")
+    results.check(state["button"] == "Play again" and not full,
+                  f"normal mode: Space ends the show, the page offers '{state['button']}', "
+                  f"and the focused full-screen button {'took it' if full else 'did not take it'}")
+
+
+def sound_sync(browser, results, offline):
+    """Right after Play: the sound began once, and the heard position follows
+    the show's clock by one lag near zero, also after the sound was suspended
+    for a second and resumed. Returns nothing; the show goes on."""
+    first = browser.evaluate("tuhkalaPage.state()")
     sampled = sample_sync(browser, SYNC_SECONDS)
     state = browser.evaluate("tuhkalaPage.state()")
     # The start and the rewind to order 0 reach the worklet together: its
@@ -487,15 +682,16 @@ def normal_mode(browser, base, results, offline):
         f"normal mode: the heard order and row advance ({len(seen)} positions in {SYNC_SECONDS:.0f} s, "
         f"up to order {max(seen, default=0) & 0xFFFF} row {max(seen, default=0) >> 16})",
     )
-    spans = word_spans(offline) if offline else {}
-    lag = check_sync(results, spans, sampled, "playing") if offline else None
+    if not offline:
+        results.check(False, "normal mode: no offline positions from the test mode to check the sync against")
+        return
+    spans = word_spans(offline)
+    lag = check_sync(results, spans, sampled, "playing")
 
     # The browser suspends the sound: the page says so, the show waits, and
     # after Resume the schedule and the position go on together.
     browser.evaluate("audioContext.suspend()")
-    held = browser.wait_for(
-        "(() => { const s = tuhkalaPage.state(); return s.pausedShown ? s : null; })()", 10, "the page to say the sound stopped"
-    )
+    held = wait_state(browser, "s.pausedShown", 10, "the page to say the sound stopped")
     time.sleep(1.0)
     still = browser.evaluate("tuhkalaPage.state()")
     results.check(
@@ -504,99 +700,254 @@ def normal_mode(browser, base, results, offline):
         f"('{browser.evaluate('page.pausedText.textContent')}') and the show waits "
         f"(show time {held['showMs']} ms, a second later {still['showMs']} ms)",
     )
-    click(browser, "resume")
-    browser.wait_for(
-        "(() => { const s = tuhkalaPage.state(); return s.audioState === 'running' && !s.pausedShown ? s : null; })()",
-        10,
-        "the sound to resume",
+    browser.click("#resume")
+    wait_state(browser, "s.audioState === 'running' && !s.pausedShown", 10, "the sound to resume")
+    after = check_sync(results, spans, sample_sync(browser, 3.0), "after a suspension")
+    results.check(
+        lag is not None and after is not None and abs(after - lag) <= SYNC_RESUMED_MS,
+        f"normal mode: suspended for a second and resumed, the lag is {after} ms, {lag} ms before "
+        f"(at most {SYNC_RESUMED_MS} ms apart)",
     )
-    if offline:
-        after = check_sync(results, spans, sample_sync(browser, 3.0), "after a suspension")
-        results.check(
-            lag is not None and after is not None and abs(after - lag) <= SYNC_RESUMED_MS,
-            f"normal mode: suspended for a second and resumed, the lag is {after} ms, {lag} ms before "
-            f"(at most {SYNC_RESUMED_MS} ms apart)",
-        )
 
-    for kind in ("keyDown", "keyUp"):
-        browser.call("Input.dispatchKeyEvent", type=kind, key="a", code="KeyA", windowsVirtualKeyCode=65)
-    state = browser.wait_for(
-        "(() => { const s = tuhkalaPage.state(); return !s.running && s.cardShown ? s : null; })()",
-        10,
-        "the show to end after a key",
-    )
-    results.check(state["button"] == "Play again", f"normal mode: a key ends the show and the page offers '{state['button']}'")
-    # Again from the start, in a fresh instance of the program.
-    click(browser, "play")
-    state = browser.wait_for(
-        "(() => { const s = tuhkalaPage.state(); return s.running && !s.cardShown && s.showMs > 0 ? s : null; })()",
-        30,
-        "the show to start again",
-    )
-    results.check(state["showMs"] < 10000, f"normal mode: Play again starts the show anew (at {state['showMs']} ms)")
-    # While the sound is suspended no pass runs, but a key still ends the show.
+
+def sound_stops(browser, base, results):
+    """A key ends the show while the sound is suspended; a renderer that fails
+    while it plays stops the show with a message."""
+    browser.call("Page.navigate", url=f"{base}/index.html")
+    browser.wait_for("!document.getElementById('play').disabled", 60, "the Play button")
+    start_show(browser)
     browser.evaluate("audioContext.suspend()")
-    browser.wait_for("tuhkalaPage.state().pausedShown", 10, "the page to say the sound stopped")
-    for kind in ("keyDown", "keyUp"):
-        browser.call("Input.dispatchKeyEvent", type=kind, key="a", code="KeyA", windowsVirtualKeyCode=65)
-    state = browser.wait_for(
-        "(() => { const s = tuhkalaPage.state(); return !s.running && s.cardShown ? s : null; })()",
-        10,
-        "the show to end after a key while the sound was suspended",
-    )
-    results.check(not state["pausedShown"], "normal mode: a key ends the show while the sound is suspended")
-
-    # Once more, for a renderer that fails while it plays (here on a file
-    # message without its bytes): the show stops and the visitor is told.
-    click(browser, "play")
-    browser.wait_for("(() => { const s = tuhkalaPage.state(); return s.running && s.showMs > 0; })()", 30,
-                     "the show to start a third time")
+    wait_state(browser, "s.pausedShown", 10, "the page to say the sound stopped")
+    browser.key("a", "KeyA", 65)
+    state = wait_state(browser, "!s.running && s.cardShown", 10,
+                       "the show to end after a key while the sound was suspended")
+    results.check(not state["pausedShown"] and state["button"] == "Play again",
+                  "sound: a key ends the show while the sound is suspended")
+    # Here on a file message without its bytes: the renderer throws.
+    start_show(browser)
     browser.evaluate("tuhkalaPage.sound().node.port.postMessage({type: 'load', bytes: null})")
-    state = browser.wait_for(
-        "(() => { const s = tuhkalaPage.state(); return !s.running && s.cardShown ? s : null; })()",
-        10,
-        "the show to stop after the worklet failed",
-    )
+    state = wait_state(browser, "!s.running && s.cardShown", 10, "the show to stop after the worklet failed")
     results.check(
         state["message"].startswith("The music stopped, and so did the show:") and state["button"] == "Play again",
-        f"normal mode: a failing worklet stops the show with a message ('{state['message'][:90]}…')",
+        f"sound: a failing worklet stops the show with a message ({state['message'][:90]!r}...)",
     )
 
 
-def start_failures(browser, base, results):
+def sound_start_failures(browser, base, results):
     """A sound that cannot start fails the show's start-up with the show's own
-    line, as natively, and the browser's reason after it."""
+    line, as natively, and the browser's reason after it; the page offers to
+    try again only where that may help."""
     cases = [
         # A damaged download of the worklet's renderer: it cannot start.
         ("files['openmpt-worklet.wasm'] = new Uint8Array(64).buffer",
-         "Error(23): Can't initialize device", "a renderer that cannot start"),
+         "Error(23): Can't initialize device", "Try again", "a renderer that cannot start"),
         # The worklet is handed a file that is no module (the first bytes
         # only): it refuses it, and the show's module is not loaded.
         ("(() => { const check = ShowAudio.prototype.check;"
          " ShowAudio.prototype.check = function (bytes) { return check.call(this, bytes.subarray(0, 16)); }; })()",
-         "Error(41): Can't play the file", "a module the worklet refuses"),
+         "Error(41): Can't play the file", None, "a module the worklet refuses"),
     ]
-    for inject, line, what in cases:
+    for inject, line, button, what in cases:
         browser.call("Page.navigate", url=f"{base}/index.html")
-        browser.wait_for("!window.tuhkalaTest && !document.getElementById('play').disabled", 60, "the Play button")
+        browser.wait_for("!document.getElementById('play').disabled", 60, "the Play button")
         browser.evaluate(inject)
-        click(browser, "play")
-        state = browser.wait_for(
-            "(() => { const s = tuhkalaPage.state(); return !s.running && s.cardShown && s.message ? s : null; })()",
-            30,
-            f"the start-up to fail with {what}",
-        )
+        browser.click("#play")
+        state = wait_state(browser, "!s.running && s.cardShown && s.message", 30, f"the start-up to fail with {what}")
         lines = state["message"].split("\n")
         results.check(
-            lines[0] == line and state["button"] == "Play again",
-            f"normal mode, {what}: the page says {lines}",
+            lines[0] == line and state["button"] == button,
+            f"sound, {what}: the page says {lines} and offers {state['button']!r}",
         )
+
+
+def touch(browser, base, results):
+    browser.call("Emulation.setTouchEmulationEnabled", enabled=True, maxTouchPoints=1)
+    try:
+        browser.call("Page.navigate", url=f"{base}/index.html")
+        browser.wait_for("!document.getElementById('play').disabled", 60, "the Play button")
+        hint = browser.evaluate("document.getElementById('hint').innerText")
+        results.check("tap" in hint, f"touch: the hint names the tap ({hint!r})")
+        start_show(browser, how="script")
+
+        def tap(x, y):
+            browser.call("Input.dispatchTouchEvent", type="touchStart", touchPoints=[{"x": x, "y": y}])
+            browser.call("Input.dispatchTouchEvent", type="touchEnd", touchPoints=[])
+
+        box = browser.evaluate("(() => { const r = document.getElementById('stage').getBoundingClientRect();"
+                               " return {x: r.x + r.width / 2, y: r.y + r.height / 2}; })()")
+        tap(box["x"], box["y"])
+        state = wait_state(browser, "!s.running && s.cardShown", 10, "the show to end after a tap")
+        time.sleep(1.0)  # a click after the tap would press Play again under the finger
+        later = browser.evaluate("tuhkalaPage.state()")
+        results.check(
+            state["button"] == "Play again" and not later["running"],
+            f"touch: a tap on the picture ends the show, which stays ended (the page offers '{state['button']}')",
+        )
+    finally:
+        browser.call("Emulation.setTouchEmulationEnabled", enabled=False)
+
+
+# What a browser without each capability lacks, made so before the page's own
+# script runs.
+WITHOUT = {
+    "WebGL": "HTMLCanvasElement.prototype.getContext = function () { return null; };",
+    "audio worklet": "delete window.AudioWorkletNode; delete window.AudioWorklet;",
+}
+
+
+def missing_capabilities(browser, base, results):
+    for name, script in WITHOUT.items():
+        added = browser.call("Page.addScriptToEvaluateOnNewDocument", source=script)["identifier"]
+        try:
+            browser.call("Page.navigate", url=f"{base}/index.html")
+            state = browser.wait_for(
+                "(() => { const s = window.tuhkalaPage && tuhkalaPage.state(); return s && s.message ? s : null; })()",
+                20, f"a message without {name}")
+            # Nothing was downloaded for a show that cannot run.
+            fetched = browser.evaluate("performance.getEntriesByType('resource').map((r) => r.name)"
+                                       ".filter((n) => /\\.(wasm|data)$/.test(n)).length")
+            other = next(n for n in WITHOUT if n != name)
+            results.check(
+                name in state["message"] and other not in state["message"] and state["button"] is None
+                and fetched == 0,
+                f"without {name}: the page names it before Play, offers no button and downloads nothing "
+                f"({state['message'][:70]!r}..., button {state['button']}, {fetched} downloads)",
+            )
+        finally:
+            browser.call("Page.removeScriptToEvaluateOnNewDocument", identifier=added)
+    # Without full screen (a phone's browser, a frame that does not allow it)
+    # the show plays, and no button offers what cannot happen.
+    added = browser.call("Page.addScriptToEvaluateOnNewDocument",
+                         source="for (const name of ['fullscreenEnabled', 'webkitFullscreenEnabled'])"
+                                " Object.defineProperty(Document.prototype, name, {get: () => false});")["identifier"]
+    try:
+        browser.call("Page.navigate", url=f"{base}/index.html")
+        state = wait_state(browser, "s.button === 'Play'", 30, "Play without full screen")
+        hidden = browser.evaluate("getComputedStyle(document.getElementById('fullscreen')).display === 'none'")
+        results.check(hidden and not state["message"],
+                      "without full screen: the full-screen button is not shown, and Play is offered")
+    finally:
+        browser.call("Page.removeScriptToEvaluateOnNewDocument", identifier=added)
+
+
+def downloads(browser, base, results):
+    # tuhkala.data fails once: the page says so and offers to try again.
+    browser.call("Page.navigate", url=f"{base}/flaky/index.html")
+    state = browser.wait_for(
+        "(() => { const s = window.tuhkalaPage && tuhkalaPage.state(); return s && s.button === 'Try again' ? s : null; })()",
+        30, "a retry after the failed download")
+    results.check("tuhkala.data" in state["message"] and "503" in state["message"],
+                  f"downloads: a failed download is named ({state['message'][:60]!r}...) with 'Try again'")
+    browser.click("#play")
+    state = wait_state(browser, "s.button === 'Play'", 30, "Play after the retry")
+    results.check(state["button"] == "Play", "downloads: the retry fetches what was missing and offers Play")
+
+    # Compressed and streamed without Content-Length: the bar counts what
+    # arrives against the files' own sizes. Its values, as a screen reader
+    # would read them, are kept from the start.
+    added = browser.call("Page.addScriptToEvaluateOnNewDocument", source="""
+        window.progressSeen = [];
+        new MutationObserver(() => {
+            const bar = document.getElementById('progress');
+            if (bar) window.progressSeen.push(bar.value);
+        }).observe(document, {subtree: true, attributes: true, attributeFilter: ['value']});""")["identifier"]
+    try:
+        browser.call("Page.navigate", url=f"{base}/gzip/index.html")
+        # While the slow file arrives, the progress bar is a progressbar with a
+        # name and a value between its ends.
+        browser.wait_for("document.getElementById('progress').value > 0", 30, "the first bytes")
+        nodes = browser.call("Accessibility.getFullAXTree")["nodes"]
+        bars = [n for n in nodes if n.get("role", {}).get("value") == "progressbar" and not n.get("ignored")]
+        name = bars[0].get("name", {}).get("value", "") if bars else ""
+        value = bars[0].get("value", {}).get("value", 0) if bars else 0
+        results.check(
+            len(bars) == 1 and name and 0 < value < 100,
+            f"downloads: the progress is a progressbar named {name!r} at {value:.0f} % while loading",
+        )
+        browser.wait_for("!document.getElementById('play').disabled", 60, "Play after the compressed downloads")
+        seen = browser.evaluate("window.progressSeen")
+        # At 100 only once the last byte is in: its own report and the one
+        # after all files are done.
+        full = seen.index(100) if 100 in seen else len(seen)
+        results.check(
+            seen == sorted(seen) and len(set(seen[:full])) >= 10 and 1 <= len(seen) - full <= 2,
+            f"downloads: compressed, without Content-Length, the bar rises through {len(set(seen[:full]))} "
+            f"values below 100 %, then {len(seen) - full} at 100 %",
+        )
+    finally:
+        browser.call("Page.removeScriptToEvaluateOnNewDocument", identifier=added)
+
+
+class Site(http.server.ThreadingHTTPServer):
+    """The built page on 127.0.0.1, served as a plain web server serves it,
+    and two ways more, under a path prefix:
+    - /gzip/: every file compressed (Content-Encoding: gzip); the .wasm files
+      with the compressed size as Content-Length, the rest streamed slowly
+      without one, as servers that compress on the fly send them;
+    - /flaky/: the first request for tuhkala.data fails with 503."""
+
+    daemon_threads = True
+
+    def __init__(self, site):
+        self.flaky_failed = False
+        super().__init__(("127.0.0.1", 0), functools.partial(SiteHandler, directory=site))
+        self.thread = threading.Thread(target=self.serve_forever, daemon=True)
+        self.thread.start()
+
+    def close(self):
+        self.shutdown()
+        self.server_close()
+
+
+    def handle_error(self, request, client_address):
+        # The page stops its other downloads when one fails: a reset
+        # connection is expected, anything else is reported.
+        if not isinstance(sys.exc_info()[1], (ConnectionResetError, BrokenPipeError)):
+            super().handle_error(request, client_address)
+
+
+class SiteHandler(http.server.SimpleHTTPRequestHandler):
+    STREAM_CHUNK, STREAM_PAUSE = 32 * 1024, 0.03
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        mode, _, rest = self.path.lstrip("/").partition("/")
+        if mode not in ("gzip", "flaky"):
+            return super().do_GET()
+        self.path = "/" + rest
+        if mode == "flaky":
+            if rest.startswith("tuhkala.data") and not self.server.flaky_failed:
+                self.server.flaky_failed = True
+                return self.send_error(503, "Service Unavailable")
+            return super().do_GET()
+        path = self.translate_path(self.path)
+        try:
+            with open(path, "rb") as f:
+                body = gzip.compress(f.read(), 6)
+        except OSError:
+            return self.send_error(404, "File not found")
+        self.send_response(200)
+        self.send_header("Content-Type", self.guess_type(path))
+        self.send_header("Content-Encoding", "gzip")
+        if path.endswith(".wasm"):
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+            return
+        # HTTP/1.0 without a length: the body ends when the connection closes.
+        self.end_headers()
+        for at in range(0, len(body), self.STREAM_CHUNK):
+            self.wfile.write(body[at : at + self.STREAM_CHUNK])
+            self.wfile.flush()
+            time.sleep(self.STREAM_PAUSE)
 
 
 def check_download(site, results):
     """What a viewer downloads: no libopenmpt in the show's program (the
     worklet's own copy answers the page), and the size, raw and gzipped."""
-    files = ["index.html", "show.js", "tuhkala.js", "tuhkala.wasm", "tuhkala.data",
+    files = ["index.html", "show.js", "files.json", "tuhkala.js", "tuhkala.wasm", "tuhkala.data",
              "audio-worklet.js", "openmpt-worklet.js", "openmpt-worklet.wasm"]
     raw = packed = 0
     for name in files:
@@ -643,41 +994,37 @@ def main():
         print(f"{results.passed} passed, {results.failed} failed")
         return 1
 
-    port = free_port()
-    server = subprocess.Popen(
-        [sys.executable, "-m", "http.server", str(port), "--bind", "127.0.0.1", "--directory", args.site],
-        stdout=subprocess.DEVNULL,
-        stderr=subprocess.DEVNULL,
-    )
+    check_download(args.site, results)
+    site = Site(args.site)
     # Chromium's helper processes (its audio service among them) may still
     # write to the profile for a moment after the browser was killed.
     profile = tempfile.TemporaryDirectory(ignore_cleanup_errors=True)
     browser = None
     try:
-        base = f"http://127.0.0.1:{port}"
-        deadline = time.monotonic() + 10
-        while True:
-            try:
-                socket.create_connection(("127.0.0.1", port), timeout=1).close()
-                break
-            except OSError:
-                if time.monotonic() > deadline:
-                    raise RuntimeError("python3 -m http.server did not start")
-                time.sleep(0.1)
-        check_download(args.site, results)
+        base = f"http://127.0.0.1:{site.server_address[1]}"
         browser = Browser(args.chromium, profile.name)
-        started = time.monotonic()
-        offline = test_mode(browser, base, args.golden, results, args.sheets)
-        print(f"test mode took {time.monotonic() - started:.1f} s")
-        normal_mode(browser, base, results, offline)
-        start_failures(browser, base, results)
-    except Exception as error:  # a broken page or browser is a failed check, never a skip
+        offline = None
+        with results.case(browser, "test mode"):
+            offline = test_mode(browser, base, args.golden, results, args.sheets)
+        with results.case(browser, "normal mode"):
+            normal_mode(browser, base, results, offline)
+        # The sound's failures are reported on the console as well.
+        with results.case(browser, "sound", expected=[r"the audio worklet's renderer failed"]):
+            sound_stops(browser, base, results)
+            sound_start_failures(browser, base, results)
+        with results.case(browser, "touch"):
+            touch(browser, base, results)
+        with results.case(browser, "missing capabilities"):
+            missing_capabilities(browser, base, results)
+        # The browser reports the failed request itself.
+        with results.case(browser, "downloads", expected=[r"status of 503 .*tuhkala\.data"]):
+            downloads(browser, base, results)
+    except Exception as error:  # a broken browser is a failed check, never a skip
         results.check(False, f"browser test stopped: {error}")
     finally:
         if browser:
             browser.close()
-        server.kill()
-        server.wait()
+        site.close()
         profile.cleanup()
     print(f"{results.passed} passed, {results.failed} failed")
     return 0 if results.failed == 0 else 1
