@@ -13,7 +13,9 @@ inline constexpr char MUSIC_FILE[] = "tavara\\amerikka.it";
 // Opens the default output at 44100 Hz and loads the module. On failure prints
 // "Error(%d): %s\n" and ends the process with status 1. Returns 0.
 int musicInit();
-// Starts the module and sets the output volume to 60 %.
+// Starts the module and sets the output volume to 60 %. The module sounds
+// from the next musicSetPosition (the frame loop's rewind to order 0), so
+// that its start is heard once.
 void musicPlay();
 // Moves playback to row 0 of the given order. Returns the player's success flag.
 int musicSetPosition(int order);

@@ -75,8 +75,10 @@ class HeardClock {
     void jumpTo(uint32_t word, uint64_t nowNs);
     // Nanoseconds from nowNs until the first sample rendered after the latest
     // jump is heard; negative once it has been (how long ago), 0 before any
-    // jump. Before the first callback the device is taken to start at the jump.
+    // jump. A sample not rendered yet is at least one latency away, for up to
+    // JUMP_STALL_LIMIT_NS after the jump.
     int64_t nsUntilJumpHeard(uint64_t nowNs) const;
+    static constexpr uint64_t JUMP_STALL_LIMIT_NS = 2000000000;
     // Forget everything; the stream restarts at sample 0 with word.
     void reset(uint32_t word);
 
@@ -104,6 +106,15 @@ class HeardClock {
     int count = 0;             // valid entries, oldest at head - count
 };
 
+// The samples queued between a callback and the listener: what the sound
+// server reports it holds for our stream (serverUs, -1 when none reports),
+// else SDL's obtained buffer (deviceSamples). SDL 2.26's pulseaudio driver
+// hands each buffer on to the server as the server asks for it, so at a
+// callback SDL itself holds nothing of what came before: the server's figure
+// (the stream's buffer, as large as SDL's, and the sink's latency) is the
+// whole of it. The disk, dummy and ALSA drivers have no server.
+int outputLatencySamples(int rate, int deviceSamples, int64_t serverUs);
+
 // Monotonic clock in nanoseconds, the one the player uses.
 uint64_t monotonicNs();
 
@@ -113,7 +124,10 @@ int modulePlayerOpen(int rate);
 // Loads the module file (a path as given to fopen), repeating forever, with
 // the shared settings above. PlayerOk or an error code.
 int modulePlayerLoad(const std::string& path);
-// Starts the output; the loaded module plays from its current position.
+// Starts the loaded module. It sounds from the next modulePlayerSetOrder on
+// (the frame loop's rewind to order 0), not at once: the output cannot take
+// back what it was given, so sound rendered before the rewind would be heard
+// again after it.
 void modulePlayerStart();
 // Output amplitude, 0..1, applied as master gain in millibel.
 void modulePlayerSetVolume(double amplitude);

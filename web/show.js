@@ -8,7 +8,9 @@
 //
 // With ?test in the address the page instead offers window.tuhkalaTest, the
 // show run by the capture program's virtual clock and offline music, for the
-// browser test (tests/web/browser_test.py).
+// browser test (tests/web/browser_test.py). That is a program of its own
+// (tuhkala-test.js and .wasm, with the offline render's libopenmpt), which
+// viewers never download.
 'use strict';
 
 const page = {
@@ -19,6 +21,9 @@ const page = {
     message: document.getElementById('message'),
     hint: document.getElementById('hint'),
     fullscreen: document.getElementById('fullscreen'),
+    paused: document.getElementById('paused'),
+    pausedText: document.getElementById('paused-text'),
+    resume: document.getElementById('resume'),
 };
 
 // ---- What the browser must have -------------------------------------------------
@@ -53,8 +58,13 @@ function missingCapabilities() {
 
 // ---- Downloads -----------------------------------------------------------------
 
-const PROGRAM = 'tuhkala.js';
-const FILES = ['tuhkala.wasm', 'tuhkala.data', 'openmpt-worklet.wasm'];
+const testing = new URLSearchParams(location.search).has('test');
+// The program this page runs: its script and factory, its wasm and its
+// preloaded media.
+const program = testing
+    ? {script: 'tuhkala-test.js', factory: 'createTuhkalaTest', wasm: 'tuhkala-test.wasm', data: 'tuhkala-test.data'}
+    : {script: 'tuhkala.js', factory: 'createTuhkala', wasm: 'tuhkala.wasm', data: 'tuhkala.data'};
+const FILES = testing ? [program.wasm, program.data] : [program.wasm, program.data, 'openmpt-worklet.wasm'];
 // The files' sizes as built (files.json, written with them): the progress
 // counts the bytes that arrive, which under a compressed transfer are more
 // than its Content-Length, and a streamed transfer has no Content-Length.
@@ -88,8 +98,8 @@ async function downloadAll(onProgress) {
     const controller = new AbortController();
     const signal = controller.signal;
     try {
-        if (typeof createTuhkala !== 'function')
-            await loadScript(PROGRAM);
+        if (typeof window[program.factory] !== 'function')
+            await loadScript(program.script);
         const sizes = await (await fetchOk(SIZES, signal)).json();
         const received = {};
         const total = FILES.reduce((sum, name) => sum + (sizes[name] || 0), 0);
@@ -127,10 +137,36 @@ async function downloadAll(onProgress) {
 
 // ---- Sound -----------------------------------------------------------------------
 
+// Output timestamps that put the heard time later than the context has
+// rendered (by more than this many seconds: the main thread sees the
+// context's time only as of its latest render) or more than OLDEST_HEARD_S
+// behind it are not believed.
+const AHEAD_OF_RENDER_S = 0.05;
+const OLDEST_HEARD_S = 1.0;
+
+// The context time (s) being heard at page time nowMs (performance.now()).
+// The output timestamp says which context time the device played at which
+// page time; from there the sound plays on in real time, either way (a
+// timestamp may lie ahead of now). Where the browser gives none, or one that
+// cannot be (against currentTime, the context's time as rendered), the heard
+// time is currentTime less the output latency (s).
+function heardContextTime(stamp, nowMs, currentTime, latency) {
+    if (stamp && stamp.contextTime > 0 && stamp.performanceTime > 0) {
+        const heard = stamp.contextTime + (nowMs - stamp.performanceTime) / 1000;
+        if (heard <= currentTime + AHEAD_OF_RENDER_S && heard >= currentTime - OLDEST_HEARD_S)
+            return heard;
+    }
+    return Math.max(0, currentTime - latency);
+}
+
+// What the sound is doing, as the page's program asks (web/main.cpp).
+const SOUND_PLAYING = 0, SOUND_STOPPED = 1, SOUND_FAILED = 2;
+
 // The page's side of the music: the worklet renders; this keeps where each
 // order and row starts on the audio context's timeline and answers which one
 // is being heard now. The scenes ask through the show's music layer
-// (platform/web/module_player_web.cpp).
+// (platform/web/module_player_web.cpp); the window's clock is the heard clock
+// kept here (platform/web/platform_web.cpp).
 class ShowAudio {
     constructor(context, node) {
         this.context = context;
@@ -138,67 +174,179 @@ class ShowAudio {
         this.starts = []; // {frame, word}, oldest first
         this.heardWord = 0;
         this.generation = 0;
-        // Whether the worklet could load the module, once it has tried.
-        this.loaded = new Promise((resolve) => {
-            this.settleLoad = resolve;
-        });
+        this.jumpFrame = null; // first frame of the latest jump, once rendered
+        this.knownTo = 0; // the positions of frames before this one are known
+        this.startPending = false;
+        this.soundings = []; // {generation, frame}: where each output began
+        this.heard = 0; // the heard clock (s of context time), never going back
+        this.failure = null; // why the sound failed for good
+        this.onFailure = null; // told once when it does
+        this.onStateChange = null; // told when the context stops or goes on
+        this.checked = null; // {bytes, orders}: the worklet's answer for a file
+        this.settleCheck = null;
         node.port.onmessage = (event) => this.receive(event.data);
+        node.onprocessorerror = () => this.fail('the audio worklet stopped with an error');
+        this.stateListener = () => {
+            if (this.context.state === 'closed')
+                this.fail('the browser closed the sound output');
+            else if (this.onStateChange)
+                this.onStateChange(this.context.state);
+        };
+        context.addEventListener('statechange', this.stateListener);
     }
 
     receive(message) {
-        if (message.type === 'position' && message.generation === this.generation) {
-            this.starts.push({frame: message.frame, word: message.word});
+        if (message.type === 'positions' && message.generation === this.generation) {
+            if (this.jumpFrame === null && message.starts.length > 0)
+                this.jumpFrame = message.starts[0].frame;
+            this.starts.push(...message.starts);
+            this.knownTo = message.to;
+        } else if (message.type === 'sounding') {
+            this.soundings.push({generation: message.generation, frame: message.frame});
         } else if (message.type === 'loaded') {
-            this.settleLoad(message.ok);
+            if (this.settleCheck)
+                this.settleCheck(message.ok ? message.orders : 0);
         } else if (message.type === 'error') {
-            console.error(`the audio worklet's renderer did not start: ${message.text}`);
-            this.settleLoad(false);
+            this.fail(`the audio worklet's renderer failed: ${message.text}`);
         }
+    }
+
+    fail(text) {
+        if (this.failure)
+            return;
+        this.failure = text;
+        console.error(text);
+        if (this.settleCheck)
+            this.settleCheck(0);
+        if (this.onFailure)
+            this.onFailure(text);
+    }
+
+    // Hands the module file to the worklet, which loads it to play and
+    // answers with its orders (0 when it cannot play it).
+    check(bytes) {
+        return new Promise((resolve) => {
+            if (this.failure) {
+                resolve(0);
+                return;
+            }
+            this.settleCheck = (orders) => {
+                this.settleCheck = null;
+                this.checked = {bytes, orders};
+                resolve(orders);
+            };
+            this.node.port.postMessage({type: 'load', bytes: bytes.slice()});
+        });
+    }
+
+    // The worklet's orders for a file of exactly these bytes; 0 when it
+    // refused it or was never given it.
+    loadedOrders(bytes) {
+        const c = this.checked;
+        if (!c || c.bytes.length !== bytes.length)
+            return 0;
+        for (let i = 0; i < bytes.length; ++i) {
+            if (c.bytes[i] !== bytes[i])
+                return 0;
+        }
+        return c.orders;
     }
 
     ready() {
-        return this.context.state === 'running';
+        return this.context.state === 'running' && !this.failure;
     }
 
-    // The output frame being heard: the output timestamp says which frame the
-    // device played at which moment; from there it plays on in real time.
-    heardFrame() {
-        const rate = this.context.sampleRate;
-        const stamp = this.context.getOutputTimestamp();
-        if (stamp.contextTime > 0 && stamp.performanceTime > 0) {
-            const since = Math.max(0, performance.now() - stamp.performanceTime) / 1000;
-            return (stamp.contextTime + since) * rate;
+    state() {
+        if (this.failure)
+            return SOUND_FAILED;
+        return this.context.state === 'running' ? SOUND_PLAYING : SOUND_STOPPED;
+    }
+
+    // The heard clock: the context time being heard now (s). It stands still
+    // while the context does not run, and never goes back (a fresh output
+    // timestamp may put it a little behind the previous reading).
+    heardTime() {
+        const c = this.context;
+        if (c.state === 'running') {
+            const latency = (c.baseLatency || 0) + (c.outputLatency || 0);
+            const heard = heardContextTime(c.getOutputTimestamp(), performance.now(), c.currentTime, latency);
+            this.heard = Math.max(this.heard, heard);
         }
-        const latency = (this.context.baseLatency || 0) + (this.context.outputLatency || 0);
-        return Math.max(0, this.context.currentTime - latency) * rate;
+        return this.heard;
+    }
+
+    // The window's clock: the heard clock in milliseconds.
+    clockMs() {
+        return this.heardTime() * 1000;
     }
 
     position() {
-        const heard = this.heardFrame();
+        const heard = this.heardTime() * this.context.sampleRate;
         while (this.starts.length > 0 && this.starts[0].frame <= heard)
             this.heardWord = this.starts.shift().word;
         return this.heardWord;
     }
 
-    load(bytes) {
-        this.node.port.postMessage({type: 'load', bytes}, [bytes.buffer]);
+    // Whether the worklet's reports have reached the page up to the frame
+    // heard now. A main thread kept busy for longer than the worklet renders
+    // ahead gets them late (they wait behind its tasks), and the position it
+    // answers until then is an older one.
+    positionKnown() {
+        return this.heardTime() * this.context.sampleRate < this.knownTo;
     }
+
+    // Milliseconds of the heard clock until the first frame after the latest
+    // jump is heard; 0 or less once it has been (minus how long ago); 0
+    // before any jump.
+    msUntilHeard() {
+        if (this.generation === 0)
+            return 0;
+        const nowMs = Math.floor(this.clockMs());
+        if (this.jumpFrame === null) {
+            // Not rendered yet: no sooner than the context's next render,
+            // heard one output latency after it.
+            const c = this.context;
+            const latency = (c.baseLatency || 0) + (c.outputLatency || 0);
+            return Math.max(1, Math.ceil((c.currentTime + latency) * 1000) - nowMs);
+        }
+        return Math.round((this.jumpFrame * 1000) / this.context.sampleRate) - nowMs;
+    }
+
+    // The start goes to the worklet together with the rewind that the show's
+    // start-up makes in the same task (web/main.cpp), as one message: were
+    // they two, the worklet could play a few render quanta in between, to be
+    // heard again after the rewind. Without a rewind by the end of the task
+    // the module plays on from where it is.
     play() {
-        this.node.port.postMessage({type: 'play'});
+        this.startPending = true;
+        queueMicrotask(() => {
+            if (this.startPending) {
+                this.startPending = false;
+                this.node.port.postMessage({type: 'play'});
+            }
+        });
     }
     setGain(millibel) {
         this.node.port.postMessage({type: 'gain', millibel});
     }
-    // A jump is heard from now on; what the worklet rendered before it and
+    // A jump is reported from now on; what the worklet rendered before it and
     // reports later belongs to an older generation and is dropped.
     setOrder(order) {
         this.position();
         this.generation += 1;
         this.starts = [];
+        this.jumpFrame = null;
+        this.knownTo = 0;
         this.heardWord = order & 0xffff;
-        this.node.port.postMessage({type: 'order', order, generation: this.generation});
+        const type = this.startPending ? 'start' : 'order';
+        this.startPending = false;
+        this.node.port.postMessage({type, order, generation: this.generation});
     }
     stop() {
+        this.startPending = false;
+        this.onFailure = null;
+        this.onStateChange = null;
+        this.context.removeEventListener('statechange', this.stateListener);
         this.node.port.postMessage({type: 'stop'});
         this.node.disconnect();
     }
@@ -224,9 +372,22 @@ async function openAudio() {
         outputChannelCount: [1],
         processorOptions: {wasm: files['openmpt-worklet.wasm']},
     });
-    node.onprocessorerror = () => console.error('the audio worklet stopped with an error');
     node.connect(audioContext.destination);
     return new ShowAudio(audioContext, node);
+}
+
+// While the browser holds the sound back (suspended it, or an interruption
+// such as a call), the show waits with it and the page says so; the viewer
+// may resume it. An interruption ends by itself, and the show goes on.
+function soundStateChanged(state) {
+    if (state === 'running') {
+        page.paused.hidden = true;
+        return;
+    }
+    page.pausedText.textContent = state === 'interrupted'
+        ? 'The sound was interrupted (by a call or another program). The show waits and goes on with it.'
+        : 'The browser stopped the sound. The show waits for it.';
+    page.paused.hidden = false;
 }
 
 // ---- The show ----------------------------------------------------------------------
@@ -259,9 +420,9 @@ function freshCanvas(width, height) {
 function instance(extra) {
     printed.length = 0;
     failure.caption = failure.text = failure.context = '';
-    return createTuhkala(Object.assign({
-        wasmBinary: files['tuhkala.wasm'],
-        getPreloadedPackage: () => files['tuhkala.data'],
+    return window[program.factory](Object.assign({
+        wasmBinary: files[program.wasm],
+        getPreloadedPackage: () => files[program.data],
         print: (line) => {
             printed.push(line);
             console.log(line);
@@ -312,6 +473,7 @@ function startFailure() {
 // The show ends of itself, on a key or a tap, or when its picture is lost.
 function showEnded() {
     show = null;
+    page.paused.hidden = true;
     showCard('Play again', play);
 }
 
@@ -330,28 +492,43 @@ function watchContext(canvas) {
     });
 }
 
+let audio = null; // the running show's sound
+
 async function play() {
     page.play.disabled = true;
     showMessage('');
-    let audio = null;
+    // A sound that cannot be opened fails the show's start-up with the
+    // program's own line ("Error(23): Can't initialize device"), the
+    // browser's reason after it.
+    let soundProblem = null;
+    audio = null;
     try {
         audio = await openAudio();
     } catch (error) {
-        // Sound can fail to start for a while (the device busy, the browser's
-        // policy): worth another try.
-        showMessage(`The sound could not start: ${error.message || String(error)}`);
-        showCard('Try again', play);
-        return;
+        soundProblem = error.message || String(error);
     }
     try {
         watchContext(freshCanvas(640, 480));
         show = await instance({tuhkalaAudio: audio, tuhkalaShowEnded: showEnded});
+        if (audio) {
+            // The worklet answers whether it can play the module only
+            // asynchronously; the start-up asks synchronously (musicInit).
+            const size = show._tuhkalaReadMusic();
+            if (size >= 0) {
+                const at = show._tuhkalaMusicBytes();
+                await audio.check(show.HEAPU8.slice(at, at + size));
+            }
+            soundProblem = audio.failure;
+            audio.onFailure = (text) => showMessage(`The music stopped, and so did the show: ${text}`);
+            audio.onStateChange = soundStateChanged;
+        }
         page.card.hidden = true;
         // Keys end the show: the full-screen button must not take one.
         page.fullscreen.tabIndex = -1;
         page.fullscreen.blur();
         if (show._tuhkalaStartShow() !== 0) {
-            audio.stop();
+            if (audio)
+                audio.stop();
             show = null;
             showMessage(printed.length > 0 ? printed.join('\n') : startFailure());
             // A sound device that could not be opened may be free next time;
@@ -362,22 +539,24 @@ async function play() {
                 showCard(null);
             return;
         }
-        if (!(await audio.loaded)) {
-            audio.stop();
-            show = null;
-            showMessage('The music could not be played: the audio worklet could not load the ' +
-                        'module. Reloading the page may help.');
-            showCard(null);
-            return;
-        }
+        // In the same task as the start-up: the start and the rewind to
+        // order 0 are one message to the worklet (ShowAudio.play).
         show._tuhkalaRunShow();
     } catch (error) {
-        // A sound failure ends the program with its one line printed.
+        // A sound failure ends the program with its one line printed. A sound
+        // device that could not be opened may be free next time; a module
+        // that cannot be played stays so.
         if (audio)
             audio.stop();
         show = null;
-        showMessage(printed.length > 0 ? printed.join('\n') : error.message || String(error));
-        showCard('Try again', play);
+        const lines = printed.length > 0 ? printed.slice() : [error.message || String(error)];
+        if (soundProblem)
+            lines.push(`(${soundProblem})`);
+        showMessage(lines.join('\n'));
+        if (printed.some((line) => line.endsWith("Can't play the file")))
+            showCard(null);
+        else
+            showCard('Try again', play);
     }
 }
 
@@ -470,6 +649,14 @@ function endHint() {
 }
 page.hint.textContent = endHint();
 
+// The sound's Resume button lies over the picture, where a tap ends the show:
+// its taps are its own.
+page.resume.addEventListener('touchend', (event) => event.stopPropagation());
+page.resume.addEventListener('click', () => {
+    if (audioContext)
+        audioContext.resume().catch((error) => console.warn(`the sound could not be resumed: ${error}`));
+});
+
 // ---- Page --------------------------------------------------------------------------
 
 // What the browser test reads in normal mode.
@@ -484,14 +671,22 @@ window.tuhkalaPage = {
             cardShown: !page.card.hidden,
             button: page.play.hidden ? null : page.play.textContent,
             message: page.message.textContent,
+            pausedShown: !page.paused.hidden,
             audioTime: audioContext ? audioContext.currentTime : 0,
+            audioState: audioContext ? audioContext.state : 'none',
+            soundings: audio ? audio.soundings : [],
+            // After reading the position: whether it was up to date.
+            positionKnown: audio ? audio.positionKnown() : false,
             order: position & 0xffff,
             row: position >>> 16,
         };
     },
+    // The running show's sound (ShowAudio), for the test's sound cases.
+    sound() {
+        return audio;
+    },
 };
 
-const testing = new URLSearchParams(location.search).has('test');
 if (testing)
     window.tuhkalaTest = testMode;
 

@@ -1,8 +1,18 @@
 // The show's window in a browser page: the page's canvas ("#canvas") with a
 // WebGL context under the GL 1.1 layer (gl11/), the keyboard and the taps of
 // the page, and the Backend that the frame loop runs against. Two clocks:
-// - the window's: the page's monotonic clock (performance.now()); the page
-//   calls one frame-loop pass per animation frame;
+// - the window's: the heard clock of the page's sound (show.js,
+//   ShowAudio.clockMs): the audio context's time of the sample reaching the
+//   listener now, in milliseconds, never going back. The schedule (show time
+//   from the tick when order 0 was heard) and the scenes' cues (the position
+//   heard now) thus read one clock: they cannot drift apart however the
+//   sound device's clock runs against the page's, and when the browser
+//   suspends or interrupts the sound both stop together and go on together
+//   (web/main.cpp runs no pass meanwhile). A hidden tab keeps its sound, so
+//   the clock runs on while no animation frame comes, and the shell leaves
+//   the long pass that follows out of frameTime as any stall. Without a sound
+//   (before it is opened) the clock is the page's monotonic performance.now().
+//   The page calls one frame-loop pass per animation frame;
 // - the off-screen one (offscreen.h), for the page's test mode: the canvas at
 //   a size of its own and a virtual clock that moves only when told, with a
 //   hook after every swap, as the capture program has it natively.
@@ -107,8 +117,11 @@ EM_BOOL onKeyUp(int, const EmscriptenKeyboardEvent* e, void*) {
     return EM_FALSE;
 }
 
+EM_JS(double, pageClockMs, (),
+      { return Module.tuhkalaAudio ? Module.tuhkalaAudio.clockMs() : performance.now(); });
+
 uint32_t pageTicks() {
-    return static_cast<uint32_t>(static_cast<uint64_t>(emscripten_get_now()));
+    return static_cast<uint32_t>(static_cast<uint64_t>(pageClockMs()));
 }
 
 bool takeInput(Event* out) {
@@ -261,6 +274,14 @@ void closePageWindow() {
     webReleaseContext();
     if (currentBackend() == &windowBackend)
         setBackend(nullptr);
+}
+
+bool pageEndRequested() {
+    for (const Event& event : input) {
+        if (event.type == Event::KeyDown)
+            return true;
+    }
+    return escapeDown;
 }
 
 void waitForFrame() {
