@@ -13,6 +13,8 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <algorithm>
+
 #include "effects/effects.h"
 #include "music/music.h"
 
@@ -191,12 +193,29 @@ const EffectEntry* findEffect(const EffectEntry* table, int t) {
 // - the tests run small tables of their own on a scripted backend with a
 //   scripted music position (tests/app/frame_loop_test.cpp), or under the
 //   capture's virtual clock (tests/capture/virtual_loop_test.cpp).
+namespace {
+
+// The schedule's clock starts when order 0 reaches the listener, not when it
+// is set: the output still holds what it was given before, for as long as its
+// latency. The scenes' cues follow the heard position, so only a schedule
+// started at the heard start puts scene changes and cues together. Until
+// then startTick lies in the future, where no row holds the (negative) show
+// time, so the passes wait instead.
+void heardStart(FrameLoop* loop, uint32_t now) {
+    const int ms = musicMsUntilHeard();
+    startTick = now + static_cast<uint32_t>(ms);
+    loop->heard = ms <= 0;
+}
+
+} // namespace
+
 void startFrameLoop(FrameLoop* loop, const EffectEntry* table) {
     *loop = FrameLoop();
     loop->table = table;
-    startTick = platform::tickCount();
+    const uint32_t now = platform::tickCount();
     // The music is already playing; start it again together with the clock.
     musicSetPosition(0);
+    heardStart(loop, now);
 }
 
 bool drawFramePass(FrameLoop* loop) {
@@ -208,6 +227,14 @@ bool drawFramePass(FrameLoop* loop) {
     }
     if (platform::escapeHeld())
         return false;
+
+    loop->waiting = !loop->heard;
+    if (loop->waiting) {
+        heardStart(loop, platform::tickCount());
+        if (!loop->heard)
+            return true;
+        loop->waiting = false;
+    }
 
     const int32_t t =
         static_cast<int32_t>(platform::ticksBetween(startTick, platform::tickCount()));
@@ -225,9 +252,40 @@ bool drawFramePass(FrameLoop* loop) {
     return true;
 }
 
+namespace {
+
+// A pass longer than a second and than STALL_FACTOR times both the mean and
+// the pass before it did not spend its time drawing: the process was stopped
+// (a debugger, SIGSTOP, a machine overloaded for seconds) or the page was
+// hidden and got no animation frames, while the music played on. Counted, it
+// would put the whole stall into the mean, and every motion after it would
+// run fast by as much, for the rest of the show. Such a pass is left out of
+// the mean, so the speed of what follows is the speed before it.
+// No virtual clock has a pass longer than a second (its slowest rate is one
+// pass a second), so captures never meet the rule; nor does a live run whose
+// passes all take less than a second. Against the pass before as well as the
+// mean, so that a machine that turns slow for good (a heavier scene on a
+// software renderer) is followed after one pass.
+constexpr uint32_t STALL_MIN_MS = 1000;
+constexpr uint32_t STALL_FACTOR = 4;
+
+bool isStall(const FrameLoop& loop, uint32_t passMs) {
+    const double usual = std::max(static_cast<double>(loop.frameTime), double(loop.lastPassMs));
+    return passMs > STALL_MIN_MS && passMs > STALL_FACTOR * usual;
+}
+
+} // namespace
+
 bool finishFramePass(FrameLoop* loop) {
-    loop->busyTotal +=
-        static_cast<int32_t>(platform::ticksBetween(loop->passStart, platform::tickCount()));
+    // A pass that only waited drew nothing: it is no frame to time.
+    if (loop->waiting)
+        return true;
+    const uint32_t passMs = platform::ticksBetween(loop->passStart, platform::tickCount());
+    const bool stall = isStall(*loop, passMs);
+    loop->lastPassMs = passMs;
+    if (stall)
+        return loop->matched;
+    loop->busyTotal += static_cast<int32_t>(passMs);
     loop->frameCount += 1;
     loop->frameTime = static_cast<float>(static_cast<double>(loop->busyTotal) / loop->frameCount);
     // Painting needs no handling here: every pass redraws the whole frame.

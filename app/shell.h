@@ -21,6 +21,7 @@ constexpr int SHOW_LAST_MS = 169000;
 
 extern int windowWidth;
 extern int windowHeight;
+// The tick when order 0 of the music was first heard: show time 0.
 extern uint32_t startTick;
 
 // How the show's window is opened. The default is the fixed 640 x 480 window
@@ -91,20 +92,27 @@ void runFrameLoopWith(const EffectEntry* table);
 // been presented.
 struct FrameLoop {
     const EffectEntry* table = nullptr;
-    float frameTime = 0.0f; // mean pass duration so far, passed to the callbacks
-    int32_t busyTotal = 0;  // sum of the pass durations
-    int32_t frameCount = 0; // passes completed
-    uint32_t passStart = 0; // tick count at the start of the current pass
-    bool matched = false;   // a schedule row held the current pass's time
+    float frameTime = 0.0f;  // mean pass duration so far, passed to the callbacks
+    int32_t busyTotal = 0;   // sum of the pass durations counted
+    int32_t frameCount = 0;  // passes counted: all completed ones but stalls
+    uint32_t lastPassMs = 0; // the previous pass's duration, a stall or not
+    uint32_t passStart = 0;  // tick count at the start of the current pass
+    bool matched = false;    // a schedule row held the current pass's time
+    bool heard = false;      // order 0 has been heard: startTick is fixed
+    bool waiting = false;    // the current pass only waited for order 0 to be heard
 };
-// Starts the loop's clock and moves the music back to order 0.
+// Moves the music back to order 0 and starts the loop's clock at the tick
+// when order 0 is heard (now, for music without an output).
 void startFrameLoop(FrameLoop* loop, const EffectEntry* table);
 // A pass up to and with its buffer swap: at most one message, the Escape
-// test, the schedule and the render callback. False when the loop ends before
-// drawing (a quit message, Escape held).
+// test, the schedule and the render callback. Until order 0 is heard a pass
+// does only the first two, draws nothing and is not timed. False when the
+// loop ends before drawing (a quit message, Escape held).
 bool drawFramePass(FrameLoop* loop);
 // The rest of that pass once its swap has completed: the timing that becomes
-// the next frameTime. False when no row held the pass's time: the show is over.
+// the next frameTime. A stall (a pass of more than a second, and four times
+// longer than the mean and the pass before) is left out of it. False when no
+// row held the pass's time: the show is over.
 bool finishFramePass(FrameLoop* loop);
 // The first row of table whose span holds t, or null when the terminator is
 // reached first.

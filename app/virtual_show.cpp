@@ -25,7 +25,12 @@ int virtualSetPosition(void*, int order) {
     return order == 0 ? 1 : 0;
 }
 
-MusicSource virtualSource = {virtualPosition, virtualSetPosition, nullptr};
+// The offline render has no output: order 0 is heard the moment it is set.
+int virtualMsUntilHeard(void*) {
+    return 0;
+}
+
+MusicSource virtualSource = {virtualPosition, virtualSetPosition, virtualMsUntilHeard, nullptr};
 
 // After every swap: the frame of pass n is finished. Hand it over, then move
 // the clock to pass n + 1's time, so that the loop's closing tick reading

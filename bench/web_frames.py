@@ -6,12 +6,13 @@ and 30 passes a second of show time, through the whole show, and times a
 window of WINDOW_MS in the middle of each scene with every pass waiting until
 its frame is drawn, so that a time is the whole frame's: the show's own code
 in wasm, the GL layer, and the browser's WebGL (SwiftShader on the CPU here,
-the GPU elsewhere). Also prints the page's download size. Never run by the
+the GPU elsewhere). Also prints what a viewer downloads. Never run by the
 tests; figures depend on the machine and on what else runs on it.
 
     python3 bench/web_frames.py [--site build-web]
 """
 import argparse
+import gzip
 import os
 import statistics
 import subprocess
@@ -33,12 +34,17 @@ def main():
     parser.add_argument("--chromium", default="chromium")
     args = parser.parse_args()
 
-    page_files = ["index.html", "show.js", "tuhkala.js", "tuhkala.wasm", "tuhkala.data",
+    # What a viewer downloads (the test mode's program, tuhkala-test, is not).
+    page_files = ["index.html", "show.js", "files.json", "tuhkala.js", "tuhkala.wasm", "tuhkala.data",
                   "audio-worklet.js", "openmpt-worklet.js", "openmpt-worklet.wasm"]
-    sizes = {name: os.path.getsize(os.path.join(args.site, name)) for name in page_files}
-    print(f"download: {sum(sizes.values()) / 1e6:.2f} MB in all")
-    for name, size in sizes.items():
-        print(f"  {name:22s} {size / 1e3:8.1f} kB")
+    sizes = {}
+    for name in page_files:
+        data = open(os.path.join(args.site, name), "rb").read()
+        sizes[name] = (len(data), len(gzip.compress(data, 9)))
+    print(f"download: {sum(s[0] for s in sizes.values()) / 1e6:.2f} MB in all, "
+          f"{sum(s[1] for s in sizes.values()) / 1e6:.2f} MB gzipped")
+    for name, (raw, packed) in sizes.items():
+        print(f"  {name:22s} {raw / 1e3:8.1f} kB, {packed / 1e3:8.1f} kB gzipped")
 
     port = browser_test.free_port()
     server = subprocess.Popen(

@@ -27,7 +27,10 @@ uint32_t playerPosition(void*) {
 int playerSetPosition(void*, int order) {
     return platform::modulePlayerSetOrder(order);
 }
-const MusicSource PLAYER_SOURCE = {playerPosition, playerSetPosition, nullptr};
+int playerMsUntilHeard(void*) {
+    return platform::modulePlayerMsUntilHeard();
+}
+const MusicSource PLAYER_SOURCE = {playerPosition, playerSetPosition, playerMsUntilHeard, nullptr};
 
 // The scripted source of the tests; its user pointer is the word it reports.
 uint32_t scriptWord = 0;
@@ -38,7 +41,10 @@ int scriptSetPosition(void* word, int order) {
     *static_cast<uint32_t*>(word) = platform::positionWord(order, 0);
     return 1;
 }
-const MusicSource SCRIPT_SOURCE = {scriptPosition, scriptSetPosition, &scriptWord};
+int heardAtOnce(void*) {
+    return 0;
+}
+const MusicSource SCRIPT_SOURCE = {scriptPosition, scriptSetPosition, heardAtOnce, &scriptWord};
 
 const MusicSource& currentSource() {
     return source ? *source : PLAYER_SOURCE;
@@ -66,6 +72,11 @@ void musicPlay() {
 int musicSetPosition(int order) {
     const MusicSource& current = currentSource();
     return current.setPosition(current.user, order & 0xFFFF);
+}
+
+int musicMsUntilHeard() {
+    const MusicSource& current = currentSource();
+    return current.msUntilHeard ? current.msUntilHeard(current.user) : 0;
 }
 
 int musicOrder() {

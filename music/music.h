@@ -13,10 +13,16 @@ inline constexpr char MUSIC_FILE[] = "tavara\\amerikka.it";
 // Opens the default output at 44100 Hz and loads the module. On failure prints
 // "Error(%d): %s\n" and ends the process with status 1. Returns 0.
 int musicInit();
-// Starts the module and sets the output volume to 60 %.
+// Starts the module and sets the output volume to 60 %. The module sounds
+// from the next musicSetPosition (the frame loop's rewind to order 0), so
+// that its start is heard once.
 void musicPlay();
 // Moves playback to row 0 of the given order. Returns the player's success flag.
 int musicSetPosition(int order);
+// Milliseconds of wall time until the first sound after the latest
+// musicSetPosition is heard; 0 or negative once it has been (minus how long
+// ago), 0 before any move or when nothing is playing.
+int musicMsUntilHeard();
 // Current order (low 16 bits of the position word).
 int musicOrder();
 // Current row (high 16 bits of the position word).
@@ -29,12 +35,15 @@ int musicRowChanged();
 // Where the position comes from. The show always uses the real player; the
 // capture program takes the position of an offline render at a virtual time,
 // and tests script it.
-// Both functions get the source's user pointer.
+// Every function gets the source's user pointer.
 struct MusicSource {
     // The position word: order in bits 0-15, row in bits 16-31.
     uint32_t (*position)(void* user);
     // Moves to row 0 of the order; the player's success flag.
     int (*setPosition)(void* user, int order);
+    // As musicMsUntilHeard. Sources without an output (the offline render,
+    // a script) answer 0: what they set is heard at once. Null answers 0.
+    int (*msUntilHeard)(void* user);
     void* user;
 };
 // Installs a source (null: the real player).

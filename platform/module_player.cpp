@@ -1,6 +1,8 @@
 // Real-time module playback: libopenmpt renders the module in SDL2's audio
 // callback (mono float at 44100 Hz on the default device), and HeardClock
-// turns "now" into the position that is reaching the listener.
+// turns "now" into the position that is reaching the listener, with the
+// output's latency as the sound server reports it (sound_server.h) or, where
+// none does, SDL's buffer.
 //
 // The modulePlayer* functions run on the main thread; audioCallback runs on
 // SDL's audio thread. The libopenmpt module object is not thread-safe, so every
@@ -14,11 +16,16 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "platform/module_player_settings.h"
+#include "platform/sound_server.h"
+#include "platform/sync_delay.h"
 
 namespace platform {
 
@@ -38,6 +45,9 @@ void HeardClock::reset(uint32_t word) {
     callbackCount = 0;
     rendered = 0;
     lastHeard = 0;
+    jumped = false;
+    jumpNs = 0;
+    jumpSample = 0;
     fallbackWord = word;
     head = 0;
     count = 0;
@@ -98,6 +108,40 @@ void HeardClock::jumpTo(uint32_t word, uint64_t nowNs) {
     head = (head + 1) % CAPACITY;
     if (count < CAPACITY)
         ++count;
+    jumped = true;
+    jumpNs = nowNs;
+    jumpSample = rendered;
+}
+
+int64_t HeardClock::nsUntilJumpHeard(uint64_t nowNs) const {
+    if (!jumped)
+        return 0;
+    // The inverse of heardSample: sample s is heard once callbackBase plus
+    // the samples played since the callback, less the latency, reaches it.
+    constexpr int64_t SECOND_NS = 1000000000;
+    int64_t heardAtNs = 0;
+    if (!started) {
+        heardAtNs = static_cast<int64_t>(jumpNs) + int64_t(latency) * SECOND_NS / rate;
+    } else {
+        const int64_t ahead =
+            static_cast<int64_t>(jumpSample) + latency - static_cast<int64_t>(callbackBase);
+        heardAtNs = static_cast<int64_t>(callbackNs) + ahead * SECOND_NS / rate;
+    }
+    int64_t untilNs = heardAtNs - static_cast<int64_t>(nowNs);
+    // Not rendered yet, the sample is heard no sooner than one latency after
+    // the next callback: the output has stalled (a server still setting up
+    // the stream). After JUMP_STALL_LIMIT_NS without it, the output is taken
+    // to be gone and the prediction stands.
+    const bool stalled = jumpSample >= rendered && nowNs - jumpNs < JUMP_STALL_LIMIT_NS;
+    if (stalled)
+        untilNs = std::max(untilNs, int64_t(latency) * SECOND_NS / rate);
+    return untilNs;
+}
+
+int outputLatencySamples(int rate, int deviceSamples, int64_t serverUs) {
+    if (serverUs < 0)
+        return deviceSamples;
+    return static_cast<int>(serverUs * rate / 1000000);
 }
 
 uint64_t monotonicNs() {
@@ -110,15 +154,34 @@ uint64_t monotonicNs() {
 
 namespace {
 
-std::mutex moduleMutex; // guards module, playing
+// How long the start waits at most for the sound server's reports to settle.
+constexpr int SERVER_SETTLE_MS = 3000;
+
+std::mutex moduleMutex; // guards module, playing, startAtJump
 std::mutex clockMutex;  // guards heardClock
 openmpt_module* module = nullptr;
 bool playing = false;
+// Told to play, but sounding only from the next jump: what a callback
+// rendered before the jump would be heard a second time after it.
+bool startAtJump = false;
 HeardClock heardClock;
 SDL_AudioDeviceID device = 0;
 int outputRate = PLAYER_RATE;
+int deviceSamples = 0;       // SDL's obtained buffer
+int pictureDelaySamples = 0; // a delayed picture for a sync meter's check (sync_delay.h)
 int lastError = PlayerOk;
 bool audioStarted = false;
+// The tests' trace of the heard clock, when TUHKALA_HEARD_TRACE names a file:
+// a line per callback ("callback NS SAMPLES LATENCY_SAMPLES"), per jump
+// ("jump NS FIRST_SAMPLE") and per position asked ("position NS WORD"), in
+// nanoseconds of monotonicNs and output samples. Unset, nothing is written.
+FILE* trace = nullptr;
+
+void closeTrace() {
+    if (trace)
+        std::fclose(trace);
+    trace = nullptr;
+}
 
 uint32_t currentWord() {
     if (!module)
@@ -142,7 +205,15 @@ void SDLCALL audioCallback(void*, Uint8* stream, int bytes) {
     std::lock_guard<std::mutex> moduleLock(moduleMutex);
     {
         std::lock_guard<std::mutex> clockLock(clockMutex);
+        // The server's figure changes while the show runs (a new sink, a
+        // resumed one): each callback takes the latest.
+        const int latency = outputLatencySamples(outputRate, deviceSamples, serverLatencyUs()) +
+                            pictureDelaySamples;
+        heardClock.configure(outputRate, latency);
         heardClock.callbackStarted(now, total);
+        if (trace)
+            std::fprintf(trace, "callback %llu %d %d\n", static_cast<unsigned long long>(now),
+                         total, latency);
     }
     int done = 0;
     while (done < total) {
@@ -164,6 +235,7 @@ void SDLCALL audioCallback(void*, Uint8* stream, int bytes) {
         for (int i = 0; i < n; ++i)
             heardClock.recordSlice(words[i], counts[i]);
     }
+    syncDelaySound(out, total);
 }
 
 // At exit the audio thread must stop before the player's globals are
@@ -172,6 +244,41 @@ void closeDeviceAtExit() {
     if (device != 0) {
         SDL_CloseAudioDevice(device);
         device = 0;
+    }
+    stopServerLatency();
+    closeTrace();
+}
+
+// A new stream through a sound server first plays out what the server
+// buffered while it set the stream up (tenths of a second to seconds on a
+// sink that was idle): the callbacks stall meanwhile and the reported
+// latency falls. The start waits until the callbacks keep pace with real
+// time and every latency report in use comes from then, at most
+// SERVER_SETTLE_MS.
+void waitForSteadyOutput() {
+    constexpr int STEP_MS = 10, SPAN_STEPS = 25; // callbacks over the last 250 ms
+    uint64_t renderedAt[SPAN_STEPS + 1] = {};
+    int steps = 0;
+    int reportsWhenSteady = -1;
+    for (int waited = 0; waited < SERVER_SETTLE_MS; waited += STEP_MS) {
+        uint64_t rendered = 0;
+        {
+            std::lock_guard<std::mutex> clockLock(clockMutex);
+            rendered = heardClock.renderedSamples();
+        }
+        renderedAt[steps % (SPAN_STEPS + 1)] = rendered;
+        ++steps;
+        // At least 80 % of real time over the span (callbacks come in bursts).
+        const bool keepingPace =
+            steps > SPAN_STEPS && rendered - renderedAt[steps % (SPAN_STEPS + 1)] >=
+                                      uint64_t(outputRate) * STEP_MS * SPAN_STEPS / 1000 * 8 / 10;
+        if (!keepingPace)
+            reportsWhenSteady = -1;
+        else if (reportsWhenSteady < 0)
+            reportsWhenSteady = serverReportCount();
+        else if (serverReportCount() - reportsWhenSteady >= LatencyReports::WINDOW)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(STEP_MS));
     }
 }
 
@@ -194,6 +301,13 @@ int modulePlayerOpen(int rate) {
     want.channels = 1;
     want.samples = 1024;
     want.callback = audioCallback;
+    const char* tracePath = std::getenv("TUHKALA_HEARD_TRACE");
+    if (tracePath && *tracePath && !trace) {
+        trace = std::fopen(tracePath, "w");
+        // Whole lines as they come, for a test that reads while the show runs.
+        if (trace)
+            std::setvbuf(trace, nullptr, _IOLBF, 0);
+    }
     SDL_AudioSpec have{};
     device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
     if (device == 0) {
@@ -201,6 +315,10 @@ int modulePlayerOpen(int rate) {
         return lastError;
     }
     outputRate = have.freq;
+    deviceSamples = have.samples;
+    // TUHKALA_SYNC_DELAY_MS, for checking a sync meter (sync_delay.h): a
+    // delayed picture is the heard clock taking the output to hold more.
+    pictureDelaySamples = syncDelayFromEnvironment(have.freq);
     static bool exitHandlerSet = false;
     if (!exitHandlerSet) {
         // Registered after the globals above exist, so it runs before they go.
@@ -209,11 +327,18 @@ int modulePlayerOpen(int rate) {
     }
     {
         std::lock_guard<std::mutex> clockLock(clockMutex);
-        heardClock.configure(have.freq, have.samples);
+        heardClock.configure(have.freq, have.samples + pictureDelaySamples);
         heardClock.reset(0);
     }
     // The output runs from now on; it is silent until a module plays.
     SDL_PauseAudioDevice(device, 0);
+    // Through a sound server the output holds more than SDL's buffer, and
+    // the show's start needs to know how much: ask the server about our
+    // stream (which exists once the device is open) and wait until it plays
+    // steadily.
+    const char* driver = SDL_GetCurrentAudioDriver();
+    if (driver && std::strcmp(driver, "pulseaudio") == 0 && startServerLatency())
+        waitForSteadyOutput();
     lastError = PlayerOk;
     return PlayerOk;
 }
@@ -249,13 +374,14 @@ int modulePlayerLoad(const std::string& path) {
         openmpt_module_destroy(module);
     module = loaded;
     playing = false;
+    startAtJump = false;
     lastError = PlayerOk;
     return PlayerOk;
 }
 
 void modulePlayerStart() {
     std::lock_guard<std::mutex> moduleLock(moduleMutex);
-    playing = module != nullptr;
+    startAtJump = module != nullptr && !playing;
 }
 
 void modulePlayerSetVolume(double amplitude) {
@@ -270,7 +396,10 @@ void modulePlayerSetVolume(double amplitude) {
 uint32_t modulePlayerPosition() {
     const uint64_t now = monotonicNs();
     std::lock_guard<std::mutex> clockLock(clockMutex);
-    return heardClock.positionAt(now);
+    const uint32_t word = heardClock.positionAt(now);
+    if (trace)
+        std::fprintf(trace, "position %llu %u\n", static_cast<unsigned long long>(now), word);
+    return word;
 }
 
 int modulePlayerSetOrder(int order) {
@@ -281,10 +410,33 @@ int modulePlayerSetOrder(int order) {
     if (order < 0 || order >= orders)
         return 0;
     openmpt_module_set_position_order_row(module, order, 0);
+    // Under the same lock as the move, so no callback renders in between.
+    if (startAtJump) {
+        playing = true;
+        startAtJump = false;
+    }
     const uint32_t word = currentWord();
     std::lock_guard<std::mutex> clockLock(clockMutex);
-    heardClock.jumpTo(word, monotonicNs());
+    const uint64_t now = monotonicNs();
+    heardClock.jumpTo(word, now);
+    if (trace)
+        std::fprintf(trace, "jump %llu %llu\n", static_cast<unsigned long long>(now),
+                     static_cast<unsigned long long>(heardClock.renderedSamples()));
     return 1;
+}
+
+int modulePlayerMsUntilHeard() {
+    if (device == 0)
+        return 0;
+    const uint64_t now = monotonicNs();
+    int64_t ns = 0;
+    {
+        std::lock_guard<std::mutex> clockLock(clockMutex);
+        ns = heardClock.nsUntilJumpHeard(now);
+    }
+    // To the nearest millisecond, within what an int holds.
+    const int64_t ms = (ns >= 0 ? ns + 500000 : ns - 500000) / 1000000;
+    return static_cast<int>(std::clamp<int64_t>(ms, INT32_MIN, INT32_MAX));
 }
 
 int modulePlayerLastError() {
@@ -296,12 +448,15 @@ void modulePlayerClose() {
         SDL_CloseAudioDevice(device);
         device = 0;
     }
+    stopServerLatency();
+    closeTrace();
     {
         std::lock_guard<std::mutex> moduleLock(moduleMutex);
         if (module)
             openmpt_module_destroy(module);
         module = nullptr;
         playing = false;
+        startAtJump = false;
     }
     if (audioStarted) {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);

@@ -70,8 +70,15 @@ class HeardClock {
     // sounding, else the initial position.
     uint32_t positionAt(uint64_t nowNs);
     // Playback jumped to word at nowNs: slices rendered but not yet heard are
-    // forgotten and word is reported from now on.
+    // forgotten and word is reported from now on. The next sample rendered is
+    // the first of the new position.
     void jumpTo(uint32_t word, uint64_t nowNs);
+    // Nanoseconds from nowNs until the first sample rendered after the latest
+    // jump is heard; negative once it has been (how long ago), 0 before any
+    // jump. A sample not rendered yet is at least one latency away, for up to
+    // JUMP_STALL_LIMIT_NS after the jump.
+    int64_t nsUntilJumpHeard(uint64_t nowNs) const;
+    static constexpr uint64_t JUMP_STALL_LIMIT_NS = 2000000000;
     // Forget everything; the stream restarts at sample 0 with word.
     void reset(uint32_t word);
 
@@ -85,6 +92,9 @@ class HeardClock {
     int rate = PLAYER_RATE;
     int latency = 0;
     bool started = false;
+    bool jumped = false;
+    uint64_t jumpNs = 0;
+    uint64_t jumpSample = 0; // output sample index of the first sample after the jump
     uint64_t callbackNs = 0;
     uint64_t callbackBase = 0; // samples rendered before the latest callback
     int callbackCount = 0;     // samples of the latest callback
@@ -96,6 +106,15 @@ class HeardClock {
     int count = 0;             // valid entries, oldest at head - count
 };
 
+// The samples queued between a callback and the listener: what the sound
+// server reports it holds for our stream (serverUs, -1 when none reports),
+// else SDL's obtained buffer (deviceSamples). SDL 2.26's pulseaudio driver
+// hands each buffer on to the server as the server asks for it, so at a
+// callback SDL itself holds nothing of what came before: the server's figure
+// (the stream's buffer, as large as SDL's, and the sink's latency) is the
+// whole of it. The disk, dummy and ALSA drivers have no server.
+int outputLatencySamples(int rate, int deviceSamples, int64_t serverUs);
+
 // Monotonic clock in nanoseconds, the one the player uses.
 uint64_t monotonicNs();
 
@@ -105,7 +124,10 @@ int modulePlayerOpen(int rate);
 // Loads the module file (a path as given to fopen), repeating forever, with
 // the shared settings above. PlayerOk or an error code.
 int modulePlayerLoad(const std::string& path);
-// Starts the output; the loaded module plays from its current position.
+// Starts the loaded module. It sounds from the next modulePlayerSetOrder on
+// (the frame loop's rewind to order 0), not at once: the output cannot take
+// back what it was given, so sound rendered before the rewind would be heard
+// again after it.
 void modulePlayerStart();
 // Output amplitude, 0..1, applied as master gain in millibel.
 void modulePlayerSetVolume(double amplitude);
@@ -113,6 +135,11 @@ void modulePlayerSetVolume(double amplitude);
 uint32_t modulePlayerPosition();
 // Moves playback to row 0 of order; 1 when the module accepted it, else 0.
 int modulePlayerSetOrder(int order);
+// Milliseconds of wall time from now until the first sample played after the
+// latest modulePlayerSetOrder reaches the listener; 0 or negative once it has
+// (minus how long ago it was first heard); 0 before any jump or when no
+// output runs.
+int modulePlayerMsUntilHeard();
 // The code of the latest failure, PlayerOk when none.
 int modulePlayerLastError();
 // Stops the output and frees the module and the device.

@@ -123,6 +123,28 @@ uint32_t OfflineModule::positionAtSample(uint64_t sample) {
     return slice < sliceWords.size() ? sliceWords[slice] : 0;
 }
 
+std::vector<OfflineModule::RowStart> OfflineModule::rowStarts(uint64_t endSample) const {
+    std::vector<RowStart> starts;
+    openmpt_module* scan = create(file, nullptr);
+    if (!scan)
+        return starts;
+    // The library plays a row's first tick as soon as it renders that tick's
+    // first sample; the position read after each single sample is the row
+    // that sample belongs to.
+    uint32_t last = 0xFFFFFFFFu;
+    float sample = 0.0f;
+    for (uint64_t i = 0; i < endSample; ++i) {
+        openmpt_module_read_float_mono(scan, PLAYER_RATE, 1, &sample);
+        const uint32_t word = positionWord(openmpt_module_get_current_order(scan),
+                                           openmpt_module_get_current_row(scan));
+        if (word != last)
+            starts.push_back({i, word});
+        last = word;
+    }
+    openmpt_module_destroy(scan);
+    return starts;
+}
+
 uint32_t OfflineModule::positionAtMs(uint32_t ms) {
     return positionAtSample(static_cast<uint64_t>(ms) * PLAYER_RATE / 1000);
 }

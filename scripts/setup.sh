@@ -13,12 +13,13 @@ source "$ROOT_DIR/scripts/packages.sh"
 # Everything the build, the show and the tests need on a fresh Debian 12.
 PACKAGES=(
     build-essential cmake pkg-config git
-    libsdl2-dev libopenmpt-dev libjpeg62-turbo-dev libfreetype-dev
+    libsdl2-dev libopenmpt-dev libpulse-dev libjpeg62-turbo-dev libfreetype-dev
     libgl1-mesa-dev libglu1-mesa-dev libegl1-mesa-dev libgl1-mesa-dri libosmesa6-dev
     fonts-dejavu-core
     libx11-dev
     libgtest-dev libgmock-dev googletest
     xvfb xauth x11-utils xdotool imagemagick openbox
+    pulseaudio # a private sound server for the player's test
     zlib1g-dev ffmpeg
     file # cpack -G DEB reads the programs' libraries with it
 )

@@ -2,13 +2,16 @@
 // the page's audio worklet (web/audio-worklet.js, on the browser's audio
 // thread) with the settings of module_player_settings.h, and the page answers
 // which position is being heard, from the audio context's output timestamp
-// (web/show.js, Module.tuhkalaAudio). This side checks the file with its own
-// copy of the library, so that a bad module fails here, at load, as natively.
+// (web/show.js, Module.tuhkalaAudio). The page's program holds no libopenmpt:
+// whether the file is a module the library can load, and how many orders it
+// has, is the worklet's answer. The worklet answers only asynchronously, so
+// the page hands it the file before the show starts (web/main.cpp,
+// tuhkalaReadMusic); loading here takes that answer for the same bytes, and a
+// bad module fails here, at load, as natively.
 //
 // The page's main thread. Position words hold the order in bits 0-15 and the
-// row in bits 16-31.
+// row in bits 16-31; times are milliseconds of the page's heard clock.
 #include <emscripten.h>
-#include <libopenmpt/libopenmpt.h>
 
 #include <cmath>
 #include <vector>
@@ -23,26 +26,26 @@ int lastError = PlayerOk;
 bool opened = false;
 int orderCount = 0;
 
-void silentLog(const char*, void*) {}
-
 } // namespace
 
 EM_JS(int, pageAudioReady, (),
       { return Module.tuhkalaAudio && Module.tuhkalaAudio.ready() ? 1 : 0; });
-EM_JS(void, pageAudioLoad, (const unsigned char* data, int size),
-      { Module.tuhkalaAudio.load(HEAPU8.slice(data, data + size)); });
+EM_JS(int, pageAudioLoad, (const unsigned char* data, int size),
+      { return Module.tuhkalaAudio.loadedOrders(HEAPU8.subarray(data, data + size)); });
 EM_JS(void, pageAudioPlay, (), { Module.tuhkalaAudio.play(); });
 EM_JS(void, pageAudioGain, (int millibel), { Module.tuhkalaAudio.setGain(millibel); });
 EM_JS(int, pageAudioPosition, (), { return Module.tuhkalaAudio.position(); });
 EM_JS(void, pageAudioSetOrder, (int order), { Module.tuhkalaAudio.setOrder(order); });
+EM_JS(int, pageAudioMsUntilHeard, (), { return Module.tuhkalaAudio.msUntilHeard(); });
 EM_JS(void, pageAudioStop, (), {
     if (Module.tuhkalaAudio)
         Module.tuhkalaAudio.stop();
 });
 
 int modulePlayerOpen(int) {
-    // The page made the audio context (at the rate asked for) and loaded the
-    // worklet when the viewer pressed Play: browsers start sound only then.
+    // The page made the audio context (at the rate asked for) and started the
+    // worklet's renderer when the viewer pressed Play: browsers start sound
+    // only then.
     if (!pageAudioReady()) {
         lastError = PlayerDeviceOpen;
         return lastError;
@@ -62,17 +65,14 @@ int modulePlayerLoad(const std::string& path) {
         lastError = PlayerFileOpen;
         return lastError;
     }
-    int error = 0;
-    openmpt_module* module = openmpt_module_create_from_memory2(
-        bytes.data(), bytes.size(), silentLog, nullptr, openmpt_error_func_ignore, nullptr, &error,
-        nullptr, nullptr);
-    if (!module) {
+    // The worklet's orders for exactly these bytes; 0 when it refused them or
+    // was never given them.
+    orderCount = pageAudioLoad(bytes.data(), static_cast<int>(bytes.size()));
+    if (orderCount <= 0) {
+        orderCount = 0;
         lastError = PlayerFileFormat;
         return lastError;
     }
-    orderCount = openmpt_module_get_num_orders(module);
-    openmpt_module_destroy(module);
-    pageAudioLoad(bytes.data(), static_cast<int>(bytes.size()));
     lastError = PlayerOk;
     return PlayerOk;
 }
@@ -98,6 +98,10 @@ int modulePlayerSetOrder(int order) {
         return 0;
     pageAudioSetOrder(order);
     return 1;
+}
+
+int modulePlayerMsUntilHeard() {
+    return opened ? pageAudioMsUntilHeard() : 0;
 }
 
 int modulePlayerLastError() {

@@ -12,5 +12,8 @@ void closePageWindow();
 // Waits until the canvas holds everything drawn so far (WebGL draws in the
 // background), so that a time measured around a frame is the whole frame's.
 void waitForFrame();
+// True when the viewer asked the show to end (a key press waits in the page's
+// input, or Escape is held), without taking it: what a pass would read first.
+bool pageEndRequested();
 
 } // namespace platform

@@ -1,8 +1,18 @@
 // The show's window in a browser page: the page's canvas ("#canvas") with a
-// WebGL context under the GL 1.1 layer (gl11/), the keyboard of the page, and
-// the Backend that the frame loop runs against. Two clocks:
-// - the window's: the page's monotonic clock (performance.now()); the page
-//   calls one frame-loop pass per animation frame;
+// WebGL context under the GL 1.1 layer (gl11/), the keyboard and the taps of
+// the page, and the Backend that the frame loop runs against. Two clocks:
+// - the window's: the heard clock of the page's sound (show.js,
+//   ShowAudio.clockMs): the audio context's time of the sample reaching the
+//   listener now, in milliseconds, never going back. The schedule (show time
+//   from the tick when order 0 was heard) and the scenes' cues (the position
+//   heard now) thus read one clock: they cannot drift apart however the
+//   sound device's clock runs against the page's, and when the browser
+//   suspends or interrupts the sound both stop together and go on together
+//   (web/main.cpp runs no pass meanwhile). A hidden tab keeps its sound, so
+//   the clock runs on while no animation frame comes, and the shell leaves
+//   the long pass that follows out of frameTime as any stall. Without a sound
+//   (before it is opened) the clock is the page's monotonic performance.now().
+//   The page calls one frame-loop pass per animation frame;
 // - the off-screen one (offscreen.h), for the page's test mode: the canvas at
 //   a size of its own and a virtual clock that moves only when told, with a
 //   hook after every swap, as the capture program has it natively.
@@ -27,11 +37,13 @@ namespace platform {
 namespace {
 
 const char* const CANVAS = "#canvas";
+// The picture and the card over it; the full-screen button lies outside.
+const char* const STAGE = "#stage";
 
 EMSCRIPTEN_WEBGL_CONTEXT_HANDLE webgl = 0;
 std::deque<Event> input;
 bool escapeDown = false;
-bool keyboardWatched = false;
+bool inputWatched = false; // keys and taps
 
 bool offscreen = false;
 int surfaceWidth = 0;
@@ -41,13 +53,62 @@ bool isEscape(const EmscriptenKeyboardEvent* e) {
     return std::strcmp(e->key, "Escape") == 0 || e->keyCode == 27;
 }
 
+bool startsWith(const char* text, const char* prefix) {
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// Whether a key press ends the show. A page shares the keyboard with the
+// browser and the system, whose keys must keep their meaning: shortcuts with
+// Ctrl, Alt or Meta (a new tab, switching windows), modifiers and locks
+// alone, Tab, the function keys (F11 full screen, F5 reload), the media,
+// volume and browser keys, and the keys of an input method at work. Every
+// other key ends it, as any key does natively.
+bool endsShow(const EmscriptenKeyboardEvent* e) {
+    if (e->ctrlKey || e->altKey || e->metaKey)
+        return false;
+    const char* key = e->key;
+    static const char* const OWN_KEYS[] = {
+        "Tab",     "Shift",        "Control",     "Alt",         "AltGraph",   "Meta",
+        "OS",      "Super",        "Hyper",       "Fn",          "FnLock",     "CapsLock",
+        "NumLock", "ScrollLock",   "Symbol",      "SymbolLock",  "Dead",       "Process",
+        "Compose", "Unidentified", "PrintScreen", "ContextMenu", "Power",      "Sleep",
+        "WakeUp",  "Eject",        "Help",        "Select",      "ZoomToggle", "ZoomIn",
+        "ZoomOut",
+    };
+    for (const char* own : OWN_KEYS) {
+        if (std::strcmp(key, own) == 0)
+            return false;
+    }
+    // F1 to F24 (not the letter F alone), and the families of media, volume,
+    // brightness, application-launch and browser keys.
+    if (key[0] == 'F' && key[1] >= '1' && key[1] <= '9')
+        return false;
+    static const char* const OWN_FAMILIES[] = {"Media",  "Audio",   "Volume", "Brightness",
+                                               "Launch", "Browser", "Mic"};
+    for (const char* family : OWN_FAMILIES) {
+        if (startsWith(key, family))
+            return false;
+    }
+    return true;
+}
+
 EM_BOOL onKeyDown(int, const EmscriptenKeyboardEvent* e, void*) {
     if (isEscape(e))
         escapeDown = true;
+    if (!endsShow(e))
+        return EM_FALSE; // the browser's or the system's: it keeps working
     // A key held down repeats; each repeat is a key press, as natively.
     input.push_back({Event::KeyDown, 0, 0});
-    // The browser's own keys (reload, full screen) keep working.
-    return EM_FALSE;
+    // The key is the show's: it neither scrolls nor presses a focused button.
+    return EM_TRUE;
+}
+
+// A tap on the picture ends the show, as a key press does: a touch screen
+// may be all the keyboard there is. Taken from the browser, so that no click
+// follows it onto the card that the end of the show brings back.
+EM_BOOL onTouchEnd(int, const EmscriptenTouchEvent*, void*) {
+    input.push_back({Event::KeyDown, 0, 0});
+    return EM_TRUE;
 }
 
 EM_BOOL onKeyUp(int, const EmscriptenKeyboardEvent* e, void*) {
@@ -56,8 +117,11 @@ EM_BOOL onKeyUp(int, const EmscriptenKeyboardEvent* e, void*) {
     return EM_FALSE;
 }
 
+EM_JS(double, pageClockMs, (),
+      { return Module.tuhkalaAudio ? Module.tuhkalaAudio.clockMs() : performance.now(); });
+
 uint32_t pageTicks() {
-    return static_cast<uint32_t>(static_cast<uint64_t>(emscripten_get_now()));
+    return static_cast<uint32_t>(static_cast<uint64_t>(pageClockMs()));
 }
 
 bool takeInput(Event* out) {
@@ -170,34 +234,54 @@ int openWindow(const WindowRequest& request) {
     return WindowOk;
 }
 
+// The page says why there is no picture, in its own words; the shell's
+// message box follows with the native wording.
+EM_JS(void, pageContextFailed, (const char* reason), {
+    const text = UTF8ToString(reason);
+    if (Module.tuhkalaContextFailed)
+        Module.tuhkalaContextFailed(text);
+    else
+        console.error(text);
+});
+
 bool createWindowContext() {
     std::string reason;
     if (!makeContext(false, &reason)) {
-        emscripten_log(EM_LOG_CONSOLE | EM_LOG_ERROR, "%s", reason.c_str());
+        pageContextFailed(reason.c_str());
         return false;
     }
     offscreen = false;
     input.clear();
     escapeDown = false;
-    if (!keyboardWatched) {
+    if (!inputWatched) {
         emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_FALSE,
                                         onKeyDown);
         emscripten_set_keyup_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_FALSE, onKeyUp);
-        keyboardWatched = true;
+        emscripten_set_touchend_callback(STAGE, nullptr, EM_FALSE, onTouchEnd);
+        inputWatched = true;
     }
     setBackend(&windowBackend);
     return true;
 }
 
 void closePageWindow() {
-    if (keyboardWatched) {
+    if (inputWatched) {
         emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_FALSE, nullptr);
         emscripten_set_keyup_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_FALSE, nullptr);
-        keyboardWatched = false;
+        emscripten_set_touchend_callback(STAGE, nullptr, EM_FALSE, nullptr);
+        inputWatched = false;
     }
     webReleaseContext();
     if (currentBackend() == &windowBackend)
         setBackend(nullptr);
+}
+
+bool pageEndRequested() {
+    for (const Event& event : input) {
+        if (event.type == Event::KeyDown)
+            return true;
+    }
+    return escapeDown;
 }
 
 void waitForFrame() {

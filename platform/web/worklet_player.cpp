@@ -2,6 +2,8 @@
 // renders the module, mono float, with the settings the native player and the
 // offline renderer share, in slices of PLAYER_SLICE_SAMPLES whose starting
 // positions it keeps, so the page can tell which order and row are heard when.
+// It is also the page's only copy of the library: it tells whether a file is a
+// module it can load and how many orders it has.
 //
 // The browser's audio thread, one call at a time. Rates in Hz, counts in
 // samples; a position word holds the order in bits 0-15, the row in 16-31.
@@ -47,6 +49,11 @@ EMSCRIPTEN_KEEPALIVE int playerLoad() {
         return 0;
     platform::applyShowSettings(module);
     return 1;
+}
+
+// The loaded module's orders (0 when none is loaded).
+EMSCRIPTEN_KEEPALIVE int playerOrderCount() {
+    return module ? openmpt_module_get_num_orders(module) : 0;
 }
 
 EMSCRIPTEN_KEEPALIVE void playerSetGain(int millibel) {

@@ -11,6 +11,7 @@
 
 #include "app/shell.h"
 #include "music/music.h"
+#include "platform/module_player.h"
 
 namespace {
 
@@ -116,6 +117,36 @@ TEST_F(FrameLoop, FrameTimeIsTheMeanOfEarlierPassesWithoutMessages) {
     EXPECT_EQ(musicOrder() * 100 + musicRow(), 0) << "the music starts again with the loop";
 }
 
+TEST_F(FrameLoop, AStallIsLeftOutOfTheMeanAndRunsUnderASecondAreUnchanged) {
+    const struct {
+        std::vector<uint32_t> passes; // ms each pass takes
+        std::vector<float> frameTimes;
+        int32_t lastTime; // schedule time of the last pass
+    } cases[] = {
+        // A 10 s stall (a hidden page, a stopped process) between ordinary
+        // passes: the passes after it get the mean they would have had.
+        {{16, 18, 16, 18, 10000, 16, 18},
+         {0.0f, 16.0f, 17.0f, float(50.0 / 3), 17.0f, 17.0f, float(84.0 / 5)},
+         10084},
+        // Passes under a second all count, however uneven.
+        {{20, 999, 20, 5}, {0.0f, 20.0f, 509.5f, float(1039.0 / 3)}, 1039},
+        // A machine that turns slow for good: the first long pass is taken
+        // for a stall, the next ones count.
+        {{20, 20, 1500, 1500, 1500}, {0.0f, 20.0f, 20.0f, 20.0f, float(1540.0 / 3)}, 3040},
+        // Nothing to compare the first pass with but the second.
+        {{1200, 20, 20}, {0.0f, 0.0f, 20.0f}, 1220},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        s.renderCosts = c.passes;
+        s.escapeFromCall = static_cast<int>(c.passes.size()) + 1;
+        runFrameLoopWith(LONG_TABLE);
+        EXPECT_EQ(s.frameTimes, c.frameTimes) << c.passes.size() << " passes";
+        // The schedule follows the wall clock, stalls included.
+        EXPECT_EQ(s.times.back(), c.lastTime);
+    }
+}
+
 TEST_F(FrameLoop, ScheduleTimeIsTheSameAcrossAWrapOfTheCounter) {
     EXPECT_EQ(platform::ticksBetween(0xFFFFFF00u, 0x00000100u), 0x200u);
     s.now = 0xFFFFFFF0u; // wraps 16 ms into the show
@@ -159,6 +190,58 @@ TEST_F(FrameLoop, MessagesOnePerPassAndHowEachEndsTheShow) {
     s.escapeFromCall = 3;
     runFrameLoopWith(LONG_TABLE);
     EXPECT_EQ(s.takenAtRender, std::vector<int>({1, 2}));
+}
+
+// Music whose output hears order 0 at a chosen tick: each question takes the
+// scripted clock 4 ms on, as a pass that only waits would.
+uint32_t heardAt = 0;
+const MusicSource HEARD_LATER = {[](void*) { return platform::positionWord(0, 0); },
+                                 [](void*, int) { return 1; },
+                                 [](void*) {
+                                     const int ms = static_cast<int>(heardAt - s.now);
+                                     s.now += 4;
+                                     return ms;
+                                 },
+                                 nullptr};
+
+TEST_F(FrameLoop, ScheduleStartsWhenOrderZeroIsHeard) {
+    musicSetSource(&HEARD_LATER);
+    // Heard 30 ms after the rewind: the passes until then take their message
+    // and test Escape, but draw, swap and count nothing; show time 0 is the
+    // heard tick, and the first pass drawn gets frameTime 0.
+    s.now = 1000;
+    heardAt = 1030;
+    s.events = {{Event::Other, 0, 0}, {Event::Other, 0, 0}};
+    s.renderCosts = {10, 6};
+    s.escapeFromCall = 11;
+    runFrameLoopWith(LONG_TABLE);
+    EXPECT_EQ(startTick, 1030u);
+    EXPECT_EQ(s.rows, "AAA");
+    EXPECT_EQ(s.swaps, 3);
+    EXPECT_EQ(s.eventsTaken, 2);
+    EXPECT_EQ(s.takenAtRender, std::vector<int>({2, 2, 2}));
+    EXPECT_EQ(s.times, std::vector<int32_t>({6, 16, 22}));
+    EXPECT_EQ(s.frameTimes, std::vector<float>({0.0f, 10.0f, 8.0f}));
+
+    // Heard 25 ms before the loop asked (a slow start-up): the clock starts
+    // in the past and the first pass draws at once.
+    SetUp();
+    musicSetSource(&HEARD_LATER);
+    s.now = 5000;
+    heardAt = 4975;
+    s.escapeFromCall = 2;
+    runFrameLoopWith(LONG_TABLE);
+    EXPECT_EQ(startTick, 4975u);
+    EXPECT_EQ(s.times, std::vector<int32_t>({29}));
+
+    // Never heard: the loop waits, without ending, until Escape is held.
+    SetUp();
+    musicSetSource(&HEARD_LATER);
+    heardAt = 1u << 30;
+    s.escapeFromCall = 50;
+    runFrameLoopWith(LONG_TABLE);
+    EXPECT_EQ(tally(), " swaps 0 releases 0 reads 50 taken 0 left");
+    musicSetSource(nullptr);
 }
 
 TEST_F(FrameLoop, PostedEventsComeFirstInPostingOrder) {

@@ -4,8 +4,17 @@
 // capture's sound) from order 0: the same samples within 16-bit rounding, at
 // the same level, after nothing but silence.
 //
+// The same run checks the position the scenes read against that stream: the
+// show's heard-clock trace (TUHKALA_HEARD_TRACE) says when each buffer was
+// handed over and when each position was asked; the sample heard then is the
+// samples handed over, less the device's buffer, plus what it has played
+// since at the rate, and the position asked must be the offline render's at
+// the start of the 1 ms slice that holds it (the render itself knows the
+// position only to its own slice).
+//
 // Test thread; runs the show from the build folder (where tavara/ is) on the
-// DISPLAY that test.sh provides. Samples are mono floats at 44100 Hz.
+// DISPLAY that test.sh provides. Samples are mono floats at 44100 Hz; times
+// in nanoseconds of the show's monotonic clock.
 #include <gtest/gtest.h>
 
 #include <sys/prctl.h>
@@ -17,6 +26,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,15 +63,18 @@ double rms(const float* samples, size_t count) {
     return std::sqrt(sum / double(count));
 }
 
-// Starts the show with the disk audio driver writing to audioPath; its own
-// output goes to logPath. The child's process id.
-pid_t startShow(const std::string& audioPath, const std::string& logPath) {
+// Starts the show with the disk audio driver writing to audioPath and its
+// heard-clock trace to tracePath; its own output goes to logPath. The
+// child's process id.
+pid_t startShow(const std::string& audioPath, const std::string& tracePath,
+                const std::string& logPath) {
     pid_t pid = fork();
     if (pid == 0) {
         // A test killed by its time limit takes the show with it.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         setenv("SDL_AUDIODRIVER", "disk", 1);
         setenv("SDL_DISKAUDIOFILE", audioPath.c_str(), 1);
+        setenv("TUHKALA_HEARD_TRACE", tracePath.c_str(), 1);
         // Its exit leak check is the window tests' concern (and Mesa's driver
         // leaves blocks behind); here only the sound matters.
         std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
@@ -85,17 +98,68 @@ void stopShow(pid_t pid) {
     waitpid(pid, nullptr, 0);
 }
 
+size_t countLines(const std::string& path, const std::string& start) {
+    const kit::Bytes bytes = kit::readFile(path);
+    const std::string text(bytes.begin(), bytes.end());
+    size_t count = 0;
+    for (size_t at = 0; (at = text.find("\n" + start, at)) != std::string::npos; ++at)
+        ++count;
+    return count;
+}
+
+// The show's heard-clock trace: "callback NS SAMPLES LATENCY", "jump NS
+// FIRST_SAMPLE" and "position NS WORD" lines, from two threads.
+struct Callback {
+    uint64_t ns;
+    int count, latency;
+};
+struct Position {
+    uint64_t ns;
+    uint32_t word;
+};
+struct HeardTrace {
+    std::vector<Callback> callbacks; // in time order
+    std::vector<Position> positions;
+    bool jumped = false;
+    uint64_t jumpSample = 0;
+};
+
+HeardTrace readTrace(const std::string& path) {
+    HeardTrace trace;
+    const kit::Bytes bytes = kit::readFile(path);
+    std::istringstream lines(std::string(bytes.begin(), bytes.end()));
+    std::string kind;
+    while (lines >> kind) {
+        if (kind == "callback") {
+            Callback c{};
+            lines >> c.ns >> c.count >> c.latency;
+            trace.callbacks.push_back(c);
+        } else if (kind == "position") {
+            Position p{};
+            lines >> p.ns >> p.word;
+            trace.positions.push_back(p);
+        } else if (kind == "jump") {
+            uint64_t ns = 0;
+            lines >> ns >> trace.jumpSample;
+            trace.jumped = true;
+        }
+    }
+    return trace;
+}
+
 } // namespace
 
 TEST(LiveSound, StreamHandedToSdlIsTheOfflineRenderFromOrderZero) {
     ASSERT_NE(getenv("DISPLAY"), nullptr) << "needs an X display (test.sh starts Xvfb)";
     const std::string dir = kit::scratchDir("live-sound");
     const std::string audioPath = dir + "/live.raw", logPath = dir + "/show.log";
+    const std::string tracePath = dir + "/heard.trace";
     std::remove(audioPath.c_str());
+    std::remove(tracePath.c_str());
 
     // The media load before the music starts (slowly under a sanitizer):
     // wait for the first sound, then let about ten seconds of it play.
-    pid_t show = startShow(audioPath, logPath);
+    pid_t show = startShow(audioPath, tracePath, logPath);
     ASSERT_GT(show, 0);
     bool sounding = false;
     for (int i = 0; i < 1200 && !sounding && waitpid(show, nullptr, WNOHANG) != show; ++i) {
@@ -105,6 +169,12 @@ TEST(LiveSound, StreamHandedToSdlIsTheOfflineRenderFromOrderZero) {
     }
     if (sounding)
         std::this_thread::sleep_for(std::chrono::seconds(10));
+    // A slow machine (a sanitizer build) draws few frames: play on, up to
+    // 30 s more, until the scenes have asked for the position 120 times.
+    for (int i = 0; sounding && i < 300 && countLines(tracePath, "position ") < 120 &&
+                    waitpid(show, nullptr, WNOHANG) != show;
+         ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     stopShow(show);
     const std::vector<float> live = readFloats(audioPath);
     const kit::Bytes log = kit::readFile(logPath);
@@ -166,4 +236,67 @@ TEST(LiveSound, StreamHandedToSdlIsTheOfflineRenderFromOrderZero) {
            double(worstAt) / RATE,
            20 * std::log10(rms(render.data(), length) / std::sqrt(residual / double(length))));
     EXPECT_LE(worst, LSB16) << "at " << double(worstAt) / RATE << " s of the module";
+
+    // The heard position. The file starts with whatever SDL wrote while the
+    // device was still paused, then holds every buffer of the trace's
+    // callbacks; the module starts at the first sample after the jump.
+    const HeardTrace trace = readTrace(tracePath);
+    ASSERT_GT(trace.callbacks.size(), 100u);
+    const int buffer = trace.callbacks[0].count;
+    uint64_t handed = 0;
+    for (const Callback& c : trace.callbacks) {
+        ASSERT_EQ(c.count, buffer) << "SDL's disk driver asks for whole buffers";
+        // No sound server: the latency is the device's buffer.
+        ASSERT_EQ(c.latency, buffer);
+        handed += uint64_t(c.count);
+    }
+    ASSERT_GE(live.size(), handed);
+    const uint64_t paused = live.size() - handed;
+    EXPECT_EQ(paused % uint64_t(buffer), 0u);
+    ASSERT_TRUE(trace.jumped);
+    EXPECT_EQ(trace.jumpSample + paused, uint64_t(lag)) << "the module starts at the jump";
+    ASSERT_GE(trace.positions.size(), 60u);
+
+    constexpr int64_t SLICE = platform::PLAYER_SLICE_SAMPLES;
+    auto offlineWord = [&offline](int64_t sample) {
+        return offline.positionAtSample(uint64_t(std::max<int64_t>(sample, 0)));
+    };
+    auto wordText = [](uint32_t word) {
+        return std::to_string(word & 0xFFFF) + ":" + std::to_string(word >> 16);
+    };
+    size_t k = 0, wrong = 0, telling = 0;
+    uint64_t base = 0;
+    std::string firstWrong;
+    for (const Position& p : trace.positions) {
+        // The latest callback at or before the question.
+        while (k + 1 < trace.callbacks.size() && trace.callbacks[k + 1].ns <= p.ns)
+            base += uint64_t(trace.callbacks[k++].count);
+        const Callback& c = trace.callbacks[k];
+        if (c.ns > p.ns)
+            continue; // asked before any callback: nothing is playing
+        const int64_t played =
+            std::min<int64_t>(int64_t((p.ns - c.ns) * RATE / 1000000000ull), c.count);
+        // The output sample heard, and the start of the slice it lies in:
+        // each buffer is cut into slices from its start, and the position
+        // is recorded as each slice begins. Where that is in the module.
+        const int64_t heardAt = int64_t(base) + played - buffer;
+        const int64_t sliceStart = heardAt / buffer * buffer + heardAt % buffer / SLICE * SLICE;
+        const int64_t sample = sliceStart - int64_t(trace.jumpSample);
+        // The render knows the position on its own slice grid: the word at
+        // the sample lies between its grid points on either side.
+        const uint32_t early = offlineWord(sample), late = offlineWord(sample + SLICE - 1);
+        if (p.word != early && p.word != late && !(sample < 0 && p.word == 0)) {
+            if (wrong++ == 0)
+                firstWrong = "at " + std::to_string(sample) +
+                             " samples of the module the scenes read " + wordText(p.word) +
+                             ", the render has " + wordText(early) + " to " + wordText(late);
+        }
+        // A question whose answer a buffer's error in the latency would change.
+        if (sample >= buffer && offlineWord(sample) != offlineWord(sample - buffer))
+            ++telling;
+    }
+    printf("%zu positions asked, %zu of them within a buffer of a row change\n",
+           trace.positions.size(), telling);
+    EXPECT_EQ(wrong, 0u) << firstWrong;
+    EXPECT_GE(telling, 15u) << "too few questions near a row change to tell a wrong latency";
 }

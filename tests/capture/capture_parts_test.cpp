@@ -306,6 +306,12 @@ TEST(VirtualLoop, PassesRunAtFixedTimesAndEndWithTheSchedule) {
     EXPECT_EQ(seen.size(), 16u);
     EXPECT_EQ(seen.back().t, 1500u);
     EXPECT_EQ(done.size(), 17u);
+    // One pass a second, the slowest rate: each pass lasts a whole second,
+    // and every one counts in the mean.
+    seen.clear();
+    EXPECT_EQ(runVirtualFrameLoop(TABLE, 1, 100000, &music, nullptr), 3u);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].frameTime, 1000.0f);
     // A later loop stops exactly at its given pass, not cut short by anything
     // the one before left behind.
     seen.clear();

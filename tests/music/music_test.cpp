@@ -1,16 +1,28 @@
 // The music layer: position queries over a scripted source, the heard-position
-// arithmetic against a fake device clock, the real player on SDL's dummy
+// arithmetic against a fake device clock, the real player on SDL's disk
 // driver, and the two failure lines.
 #include <gtest/gtest.h>
 
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
+#include <vector>
 
 #include "music/music.h"
 #include "platform/module_player.h"
+#include "platform/offline_module.h"
+#include "platform/sound_server.h"
+#include "platform/sync_delay.h"
+#include "tests/support/kit.h"
 
 using platform::positionWord;
 
@@ -95,6 +107,119 @@ TEST(HeardClock, JumpIsReportedAtOnceAndOldAudioIsForgotten) {
     EXPECT_EQ(d.clock.positionAt(later + (BUFFER + 100) * SECOND / RATE), positionWord(7, 1));
 }
 
+// When the first sample after a jump is heard, told ahead (the frame loop
+// waits for it) and after, and that it is the sample the heard position
+// reaches then.
+TEST(HeardClock, TellsWhenTheFirstSampleAfterAJumpIsHeard) {
+    platform::HeardClock fresh;
+    fresh.configure(RATE, BUFFER);
+    fresh.reset(0);
+    EXPECT_EQ(fresh.nsUntilJumpHeard(SECOND), 0); // no jump yet
+    // Not rendered yet (no callback has come): at least one latency away,
+    // until the output is given up for gone and taken to have started at
+    // the jump.
+    const int64_t latencyNs = int64_t(BUFFER) * SECOND / RATE;
+    fresh.jumpTo(positionWord(0, 0), SECOND);
+    EXPECT_EQ(fresh.nsUntilJumpHeard(SECOND + 5 * MS), latencyNs);
+    EXPECT_EQ(fresh.nsUntilJumpHeard(SECOND + 1900 * MS), latencyNs);
+    EXPECT_EQ(fresh.nsUntilJumpHeard(SECOND + 2100 * MS), latencyNs - 2100 * MS);
+
+    FakeDevice d;
+    const uint64_t t = d.t0 + 2 * SECOND + 7 * MS; // between two callbacks
+    d.advanceTo(t);
+    const uint64_t first = d.clock.renderedSamples();
+    d.clock.jumpTo(positionWord(0, 0), t);
+    // Rendered by the next callback, then heard one buffer after it.
+    const uint64_t heardAt = d.callbackTime(d.callbacks) + uint64_t(BUFFER) * SECOND / RATE;
+    EXPECT_NEAR(double(d.clock.nsUntilJumpHeard(t)), double(heardAt - t), 1000.0);
+    d.advanceTo(heardAt);
+    EXPECT_NEAR(double(d.clock.heardSample(heardAt)), double(first), 1.0);
+    d.advanceTo(heardAt + 30 * MS);
+    EXPECT_NEAR(double(d.clock.nsUntilJumpHeard(heardAt + 30 * MS)), -30.0 * MS, 1000.0);
+}
+
+// The latency: the sound server's figure for our stream where one reports
+// it (the top of the last reports), else SDL's buffer; a server holding 80 ms
+// puts what is heard, and when a jump is heard, 80 ms after the render.
+TEST(HeardClock, FollowsTheLatencyTheServerReports) {
+    EXPECT_EQ(platform::outputLatencySamples(RATE, BUFFER, -1), BUFFER);
+    EXPECT_EQ(platform::outputLatencySamples(RATE, BUFFER, 80000), 3528);
+    platform::LatencyReports reports;
+    EXPECT_EQ(reports.latencyUs(), -1);
+    for (int64_t us : {40000, 23000, 41000})
+        reports.add(us);
+    EXPECT_EQ(reports.latencyUs(), 41000);
+    for (int64_t us : {20000, 21000, 22000, 19000, 20000}) // the 41 ms leave the window
+        reports.add(us);
+    EXPECT_EQ(reports.latencyUs(), 22000);
+
+    FakeDevice d;
+    d.clock.configure(RATE, platform::outputLatencySamples(RATE, BUFFER, 80000));
+    const uint64_t t = d.t0 + 3 * SECOND + 5 * MS;
+    d.advanceTo(t);
+    EXPECT_NEAR(double(d.clock.heardSample(t)), double((t - d.t0) * RATE / SECOND) - 3528, 1.0);
+    d.clock.jumpTo(positionWord(0, 0), t);
+    const uint64_t heardAt = d.callbackTime(d.callbacks) + 80 * MS;
+    EXPECT_NEAR(double(d.clock.nsUntilJumpHeard(t)), double(heardAt - t), 1000.0);
+}
+
+TEST(SyncDelay, ValuesSoundDelayLineAndPictureDelayOnTheHeardClock) {
+    int ms = 7;
+    EXPECT_TRUE(platform::parseSyncDelay("40", &ms) && ms == 40);
+    EXPECT_TRUE(platform::parseSyncDelay("-1000", &ms) && ms == -1000);
+    for (const char* bad : {"", "4o", "40 ", "1001", "-1001", "1e2", "99999999999999999999"}) {
+        ms = 7;
+        EXPECT_FALSE(platform::parseSyncDelay(bad, &ms)) << bad;
+        EXPECT_EQ(ms, 7) << bad;
+    }
+    // From the environment: a picture delay in samples for the heard clock;
+    // a value that cannot be read is said and ignored.
+    setenv("TUHKALA_SYNC_DELAY_MS", "25", 1);
+    EXPECT_EQ(platform::syncDelayFromEnvironment(RATE), 1102);
+    EXPECT_EQ(platform::syncDelayPictureMs(), 25);
+    setenv("TUHKALA_SYNC_DELAY_MS", "soon", 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(platform::syncDelayFromEnvironment(RATE), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "TUHKALA_SYNC_DELAY_MS=soon is not a whole number of milliseconds from -1000 to "
+              "1000; nothing is delayed\n");
+    EXPECT_EQ(platform::syncDelayPictureMs(), 0);
+    unsetenv("TUHKALA_SYNC_DELAY_MS");
+
+    // A sound delayed by 10 ms leaves the player 441 samples late, silence
+    // first, whatever the buffers' sizes; the picture is not delayed.
+    std::vector<float> in(5000), out;
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = float(i + 1);
+    for (int delay : {-10, 40, 0}) {
+        platform::setSyncDelay(delay, RATE);
+        out = in;
+        size_t at = 0;
+        for (size_t piece : {1, 7, 440, 1024, 3528}) {
+            platform::syncDelaySound(&out[at], int(piece));
+            at += piece;
+        }
+        const size_t late = delay < 0 ? 441 : 0;
+        EXPECT_EQ(platform::syncDelayPictureMs(), delay > 0 ? delay : 0);
+        for (size_t i = 0; i < out.size(); ++i)
+            ASSERT_EQ(out[i], i < late ? 0.0f : in[i - late]) << delay << " " << i;
+    }
+
+    // A picture delayed by 40 ms is the heard clock taking the output to
+    // hold 40 ms more: every position is reported 40 ms later.
+    FakeDevice plain, delayed;
+    delayed.clock.configure(RATE, BUFFER + 40 * RATE / 1000);
+    for (uint64_t at : {700 * MS, 2345 * MS, 9000 * MS})
+        for (uint64_t t = at; t < at + 60 * MS; t += 5 * MS) {
+            plain.advanceTo(plain.t0 + t);
+            delayed.advanceTo(delayed.t0 + t + 40 * MS);
+            EXPECT_NEAR(double(delayed.clock.heardSample(delayed.t0 + t + 40 * MS)),
+                        double(plain.clock.heardSample(plain.t0 + t)), 1.0);
+            EXPECT_EQ(delayed.clock.positionAt(delayed.t0 + t + 40 * MS),
+                      plain.clock.positionAt(plain.t0 + t));
+        }
+}
+
 TEST(MusicPosition, ScriptedWordAndRowChanges) {
     musicScriptPosition(65535, 65535); // both halves of the word, in full
     EXPECT_EQ(musicOrder(), 65535);
@@ -123,8 +248,9 @@ TEST(MusicPosition, CustomSourceIsAskedAfreshEachTimeWithItsUserPointer) {
             return ++s->calls, s->word;
         },
         [](void* user, int order) { return static_cast<Script*>(user)->lastOrder = order, 0; },
-        &script};
+        nullptr, &script};
     musicSetSource(&source);
+    EXPECT_EQ(musicMsUntilHeard(), 0); // a source that does not say is heard at once
     EXPECT_EQ(musicOrder(), 12);
     EXPECT_EQ(musicRow(), 34);
     EXPECT_EQ(script.calls, 2);
@@ -133,22 +259,30 @@ TEST(MusicPosition, CustomSourceIsAskedAfreshEachTimeWithItsUserPointer) {
     musicSetSource(nullptr);
 }
 
-TEST(MusicPlayer, SetPositionOnAPlayingModule) {
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
+// The real player on SDL's disk driver, which writes every sample handed to
+// the device into a file: started, the module stays silent at its start
+// until the frame loop's rewind, then plays order 0 once from its first
+// sample (a callback between the start and the rewind used to play the
+// opening twice); jumps are reported at once and play on from there.
+TEST(MusicPlayer, SoundsFromTheRewindOnceAndJumps) {
+    const std::string stream = kit::scratchDir("music-player") + "/stream.raw";
+    std::remove(stream.c_str());
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", stream.c_str(), 1);
     ASSERT_EQ(musicInit(), 0);
-    // Loaded, the module stays at its start until it is told to play.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(musicOrder() * 100 + musicRow(), 0);
     musicPlay();
+    // Longer than the module's silent opening (if any) and many callbacks.
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_EQ(musicOrder() * 100 + musicRow(), 0);
     // Waits (up to 5 s on a busy machine) until the position is seen to move.
     auto reaches = [](int order, int row) {
         for (int i = 0; i < 500 && !(musicOrder() == order && musicRow() >= row); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         return musicOrder() == order && musicRow() >= row;
     };
-    EXPECT_TRUE(reaches(0, 2));
+    EXPECT_EQ(musicSetPosition(0), 1);
+    EXPECT_TRUE(reaches(0, 16)); // 800 ms: rows are 50 ms
     for (int order : {3, 0}) {
-        // The jump is reported at once, then playback goes on from there.
         EXPECT_EQ(musicSetPosition(order), 1);
         EXPECT_EQ(musicOrder(), order);
         EXPECT_EQ(musicRow(), 0);
@@ -159,6 +293,82 @@ TEST(MusicPlayer, SetPositionOnAPlayingModule) {
     // An order past the end is refused and the position stays.
     EXPECT_EQ(musicSetPosition(53), 0);
     EXPECT_EQ(musicOrder(), 0);
+    platform::modulePlayerClose(); // the driver closes its file
+
+    // The stream: silence, then the offline render from its first sound on
+    // for 600 ms, less than order 0 played before the first jump.
+    const kit::Bytes bytes = kit::readFile(stream);
+    std::vector<float> live(bytes.size() / sizeof(float));
+    if (!live.empty())
+        std::memcpy(live.data(), bytes.data(), live.size() * sizeof(float));
+    platform::OfflineModule offline;
+    ASSERT_TRUE(offline.loadFile("tavara/amerikka.it", nullptr));
+    offline.renderTo(RATE);
+    auto firstSound = [](const float* samples, size_t count) {
+        size_t i = 0;
+        while (i < count && samples[i] == 0.0f)
+            ++i;
+        return i;
+    };
+    const std::vector<float>& render = offline.samples();
+    const size_t renderStart = firstSound(render.data(), render.size());
+    const size_t liveStart = firstSound(live.data(), live.size());
+    const size_t span = RATE * 6 / 10 - renderStart;
+    ASSERT_LT(renderStart, size_t(RATE) / 4);
+    ASSERT_GE(live.size(), liveStart + span);
+    size_t mismatch = 0;
+    while (mismatch < span &&
+           std::fabs(live[liveStart + mismatch] - render[renderStart + mismatch]) <= 1.0 / 32768)
+        ++mismatch;
+    EXPECT_EQ(mismatch, span) << "the stream leaves the module " << mismatch * 1000.0 / RATE
+                              << " ms after its first sound";
+}
+
+// The real player through a private PulseAudio server that holds 100 ms of
+// our stream (four SDL buffers): the start waits until the stream plays
+// steadily, the latency is the server's, and a jump is heard that long after.
+TEST(MusicPlayer, ThroughASoundServerItsLatencyIsTheServers) {
+    if (!kit::haveProgram("pulseaudio"))
+        GTEST_SKIP() << "no pulseaudio (scripts/setup.sh installs it)";
+    const std::string dir = kit::scratchDir("music-pulse");
+    const std::string socket = dir + "/native";
+    std::remove(socket.c_str());
+    const pid_t server = fork();
+    if (server == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL); // the test's end takes the server along
+        setenv("HOME", dir.c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+        if (!freopen((dir + "/server.log").c_str(), "w", stderr))
+            _exit(126);
+        const std::string protocol =
+            "module-native-protocol-unix auth-anonymous=1 socket=" + socket;
+        execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "-L",
+               "module-null-sink sink_name=out", "-L", protocol.c_str(), nullptr);
+        _exit(127);
+    }
+    ASSERT_GT(server, 0);
+    for (int i = 0; i < 500 && access(socket.c_str(), F_OK) != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(access(socket.c_str(), F_OK), 0) << "the server did not start: " << dir;
+    setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
+    setenv("PULSE_LATENCY_MSEC", "100", 1);
+    setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+
+    ASSERT_EQ(musicInit(), 0);
+    const int64_t latencyUs = platform::serverLatencyUs();
+    EXPECT_GE(latencyUs, 50000);
+    EXPECT_LE(latencyUs, 300000);
+    musicPlay();
+    EXPECT_EQ(musicSetPosition(0), 1);
+    // The first sample is rendered at the next callback, then heard one
+    // latency later (SDL's buffer alone would say 23 ms after the callback).
+    const int untilMs = musicMsUntilHeard();
+    EXPECT_GE(untilMs, latencyUs / 1000 - 2);
+    EXPECT_LE(untilMs, latencyUs / 1000 + 60);
+    platform::modulePlayerClose();
+    EXPECT_EQ(platform::serverLatencyUs(), -1);
+    kill(server, SIGTERM);
+    waitpid(server, nullptr, 0);
 }
 
 TEST(MusicFailureDeathTest, FailuresPrintTheirLineAndExitWithStatus1) {
