@@ -212,10 +212,9 @@ void heardStart(FrameLoop* loop, uint32_t now) {
 void startFrameLoop(FrameLoop* loop, const EffectEntry* table) {
     *loop = FrameLoop();
     loop->table = table;
-    const uint32_t now = platform::tickCount();
     // The music is already playing; start it again together with the clock.
     musicSetPosition(0);
-    heardStart(loop, now);
+    heardStart(loop, platform::tickCount());
 }
 
 bool drawFramePass(FrameLoop* loop) {
