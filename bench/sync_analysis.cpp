@@ -702,8 +702,13 @@ Measurement measure(const Run& run, const Song& song, const std::vector<Event>& 
             states[i] = pictures[i].lastMs >= from - 1000 && pictures[i].lastMs < to + 1000
                             ? classify(e, pictures[i].cells, images)
                             : -1;
-        const Found f =
-            findTransition(run.pictures, states, before, after, from, to, e.look != Look::Letter);
+        // A picture that stays must still be there in the next picture; a
+        // flash or a fade is unmistakable in its first picture only (at
+        // long frame times it fades much by the second), and a letter lasts
+        // one row.
+        const bool stays =
+            e.look == Look::ImageShown || e.look == Look::ImageOverlay || e.look == Look::Grey;
+        const Found f = findTransition(run.pictures, states, before, after, from, to, stays);
         if (!f.ok) {
             o->why = f.why;
             return;

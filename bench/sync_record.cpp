@@ -263,29 +263,40 @@ bool classMatches(Display* d, ::Window w, const std::string& wanted) {
     return match;
 }
 
-// A viewable top-level window of the class, or of any class when className
-// is empty; 0 when there is none yet. Looks one level below the top-level
-// windows too, where a window manager's frame holds the client.
+// The largest viewable top-level window of the class (a browser keeps small
+// windows of its own beside the one it shows), or of any class when
+// className is empty; 0 when there is none yet. Looks one level below the
+// top-level windows too, where a window manager's frame holds the client.
 ::Window findWindow(Display* d, const std::string& className) {
     ::Window root = DefaultRootWindow(d), parent = 0, *children = nullptr;
     unsigned count = 0;
     if (!XQueryTree(d, root, &root, &parent, &children, &count))
         return 0;
     ::Window found = 0;
-    for (unsigned i = 0; i < count && !found; ++i) {
+    long foundArea = 0;
+    auto consider = [&](::Window w, bool viewable) {
+        XWindowAttributes a{};
+        if (!viewable && (!XGetWindowAttributes(d, w, &a) || a.map_state != IsViewable))
+            return;
+        if (!className.empty() && !classMatches(d, w, className))
+            return;
+        XGetWindowAttributes(d, w, &a);
+        const long area = static_cast<long>(a.width) * a.height;
+        if (area > foundArea) {
+            found = w;
+            foundArea = area;
+        }
+    };
+    for (unsigned i = 0; i < count; ++i) {
         XWindowAttributes a{};
         if (!XGetWindowAttributes(d, children[i], &a) || a.map_state != IsViewable)
             continue;
-        if (className.empty() || classMatches(d, children[i], className)) {
-            found = children[i];
-            break;
-        }
+        consider(children[i], true);
         ::Window r = 0, p = 0, *inner = nullptr;
         unsigned n = 0;
         if (XQueryTree(d, children[i], &r, &p, &inner, &n)) {
-            for (unsigned j = 0; j < n && !found; ++j)
-                if (classMatches(d, inner[j], className))
-                    found = inner[j];
+            for (unsigned j = 0; j < n; ++j)
+                consider(inner[j], false);
             if (inner)
                 XFree(inner);
         }
