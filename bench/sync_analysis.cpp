@@ -354,6 +354,7 @@ const Rect LETTER_SQUARE{192, 112, 448, 368}; // the letters of "joku efu"
 enum Image {
     GAY_CENTRE,
     TITLE_CENTRE,
+    TITLE_SCREEN,
     C1,
     C2,
     C3,
@@ -404,8 +405,15 @@ int lookPresent(const Event& e, const std::vector<uint8_t>& cells,
         const Rgb m = meanColour(cells, SCREEN);
         return m.r + m.g + m.b < 15 ? -1 : present(m.b / std::max(m.r, 1.0), 0.7, 0.55);
     }
-    case Look::ImageShown:
-        return present(-meanDifference(cells, images[size_t(e.image)]), -25, -45);
+    case Look::ImageShown: {
+        // Drawn opaque, the picture is there to within the drawing's own
+        // filtering (a few steps of 255); another picture of like colours
+        // is some 30 away.
+        double difference = meanDifference(cells, images[size_t(e.image)]);
+        if (e.otherImage >= 0)
+            difference = std::min(difference, meanDifference(cells, images[size_t(e.otherImage)]));
+        return present(-difference, -12, -24);
+    }
     case Look::ImageOverlay:
         return present(correlation(cells, images[size_t(e.image)]), 0.6, 0.3);
     case Look::Letter:
@@ -420,6 +428,7 @@ const std::vector<ImageUse>& eventImages() {
     static const std::vector<ImageUse> images = {
         {"gay.jpg", CENTRE},
         {"vtdemo.jpg", CENTRE},
+        {"vtdemo.jpg", SCREEN},
         {"c1.jpg", {0, 240, 320, 480}},
         {"c2.jpg", {320, 0, 640, 240}},
         {"c3.jpg", {0, 0, 320, 240}},
@@ -457,6 +466,9 @@ std::vector<Event> showEvents() {
     add("toka: order 10, green", "fade", 10, 0, Look::Green);
     add("toka: centre picture", "picture", 14, 0, Look::ImageShown, true, GAY_CENTRE);
     add("toka: title picture", "picture", 15, 0, Look::ImageShown, true, TITLE_CENTRE);
+    // Its copies start from where order 14 left them (the whole screen)
+    // unless a picture fell on row 0.
+    events.back().otherImage = TITLE_SCREEN;
     // The next scenes' first frames.
     add("kaka: first frame, white", "scene", 16, 0, Look::White);
     add("muija: first frame, dark red", "scene", 20, 0, Look::DarkRed);
@@ -550,7 +562,8 @@ Found findTransition(const PictureLog& log, const std::vector<int>& states, int 
             size_t next = j + 1;
             while (next < p.size() && states[next] == -1)
                 ++next;
-            if (next < p.size() && states[next] != afterState) {
+            if (next < p.size() && states[next] != afterState &&
+                p[next].lastMs - p[j].lastMs <= HOLD_MS) {
                 f.why = "the change did not hold";
                 continue;
             }

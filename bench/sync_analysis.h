@@ -156,6 +156,7 @@ struct Event {
     Look look = Look::White;
     bool lookAfter = true; // true: the look appears; false: it goes
     int image = -1;        // template index for ImageShown and ImageOverlay
+    int otherImage = -1;   // for ImageShown: another way the picture may be shown
     int letter = -1;       // for Letter: the letter shown after, 0-2
 };
 
@@ -191,9 +192,10 @@ struct Found {
 // The change reached the screen with one of the drawings between them; it is
 // taken as the middle of their times, and refused when those span more than
 // twice MAX_UNCERTAINTY_MS. With requireHold, the next picture that can be
-// told must still be after the event. `states` holds classify() for each
-// picture.
+// told, if it came within HOLD_MS, must still be after the event. `states`
+// holds classify() for each picture.
 constexpr double MAX_UNCERTAINTY_MS = 4;
+constexpr double HOLD_MS = 250;
 Found findTransition(const PictureLog& log, const std::vector<int>& states, int beforeState,
                      int afterState, double fromMs, double toMs, bool requireHold);
 

@@ -192,10 +192,11 @@ void trace(const Run& run, const std::vector<Event>& events, const std::vector<T
         std::printf("  %+8.1f..%+8.1f ms  state %2d  drawings %d%s  mean %.0f %.0f %.0f",
                     p.firstMs - o.soundMs, p.lastMs - o.soundMs, classify(e, p.cells, images),
                     p.drawings, p.exact ? " exact" : "", c.r, c.g, c.b);
-        if (e.image >= 0 && !p.cells.empty())
-            std::printf("  difference %.1f correlation %.2f",
-                        meanDifference(p.cells, images[size_t(e.image)]),
-                        correlation(p.cells, images[size_t(e.image)]));
+        for (int image : {e.image, e.otherImage})
+            if (image >= 0)
+                std::printf("  difference %.1f correlation %.2f",
+                            meanDifference(p.cells, images[size_t(image)]),
+                            correlation(p.cells, images[size_t(image)]));
         if (e.look == Look::Letter && !p.cells.empty())
             for (size_t k = 0; k < 3; ++k)
                 std::printf("  %zu:%.2f", k, correlation(p.cells, images[images.size() - 3 + k]));

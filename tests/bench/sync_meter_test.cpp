@@ -252,6 +252,11 @@ TEST(SyncMeter, FirstPictureOfAnEventAndWhenItCannotBeTold) {
     EXPECT_DOUBLE_EQ(f.ms, 1060);
     f = findTransition(log, states, 0, 1, 900, 2000, false);
     EXPECT_DOUBLE_EQ(f.ms, 1030) << "letters need not hold";
+    // A picture long after says nothing of the change.
+    for (size_t k = 4; k < log.pictures.size(); ++k)
+        log.pictures[k].firstMs = log.pictures[k].lastMs += HOLD_MS;
+    f = findTransition(log, states, 0, 1, 900, 2000, true);
+    EXPECT_DOUBLE_EQ(f.ms, 1030);
 }
 
 TEST(SyncMeter, FiguresOfTheOffsets) {
