@@ -187,9 +187,13 @@ bool findLag(const std::vector<float>& rec, const std::vector<float>& song, int6
             }
         return false;
     }
-    for (int64_t d = 0; d <= reach; ++d)
+    if (fits(*around)) {
+        *lag = *around;
+        return true;
+    }
+    for (int64_t d = 1; d <= reach; ++d)
         for (int64_t candidate : {*around + d, *around - d})
-            if ((d > 0 || candidate == *around + d) && fits(candidate)) {
+            if (fits(candidate)) {
                 *lag = candidate;
                 return true;
             }
@@ -389,9 +393,9 @@ int present(double value, double yesFrom, double noBelow) {
     return -1;
 }
 
-int lookPresent(const Event& e, const std::vector<uint8_t>& cells,
+int lookPresent(Look look, int image, int otherImage, const std::vector<uint8_t>& cells,
                 const std::vector<Template>& images) {
-    switch (e.look) {
+    switch (look) {
     case Look::White:
         return present(shareNear(cells, 255, 255, 255, 24), 0.95, 0.5);
     case Look::Green:
@@ -409,13 +413,13 @@ int lookPresent(const Event& e, const std::vector<uint8_t>& cells,
         // Drawn opaque, the picture is there to within the drawing's own
         // filtering (a few steps of 255); another picture of like colours
         // is some 30 away.
-        double difference = meanDifference(cells, images[size_t(e.image)]);
-        if (e.otherImage >= 0)
-            difference = std::min(difference, meanDifference(cells, images[size_t(e.otherImage)]));
+        double difference = meanDifference(cells, images[size_t(image)]);
+        if (otherImage >= 0)
+            difference = std::min(difference, meanDifference(cells, images[size_t(otherImage)]));
         return present(-difference, -12, -24);
     }
     case Look::ImageOverlay:
-        return present(correlation(cells, images[size_t(e.image)]), 0.6, 0.3);
+        return present(correlation(cells, images[size_t(image)]), 0.6, 0.3);
     case Look::Letter:
         break;
     }
@@ -496,9 +500,16 @@ std::vector<Event> showEvents() {
             events.push_back(e);
         }
     add("neljas: first frame", "scene", 40, 0, Look::Grey, true);
+    // The next two come after pictures of their own (grey "neljas efu", the
+    // pictures of "tyma efu"), not the black of order 45 between them.
     add("tyma: first frame", "scene", 44, 0, Look::ImageOverlay, true, TYMA_PICTURE);
+    events.back().beforeGiven = true;
+    events.back().before = Look::Grey;
     add("tyma: order 45, black", "fade", 45, 0, Look::Black, true);
     add("loppu: first frame, black", "scene", 50, 0, Look::Black, true);
+    events.back().beforeGiven = true;
+    events.back().before = Look::ImageOverlay;
+    events.back().beforeImage = TYMA_PICTURE;
     return events;
 }
 
@@ -521,10 +532,11 @@ int classify(const Event& e, const std::vector<uint8_t>& cells,
         }
         return best >= 0.5 && best - second >= 0.2 ? which : -1;
     }
-    const int p = lookPresent(e, cells, images);
-    if (p < 0)
-        return -1;
-    return e.lookAfter ? p : 1 - p;
+    const int p = lookPresent(e.look, e.image, e.otherImage, cells, images);
+    const int after = p < 0 ? -1 : e.lookAfter ? p : 1 - p;
+    if (!e.beforeGiven || after != 0)
+        return after;
+    return lookPresent(e.before, e.beforeImage, -1, cells, images) == 1 ? 0 : -1;
 }
 
 // ---- Matching --------------------------------------------------------------------
