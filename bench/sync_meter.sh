@@ -12,14 +12,15 @@
 #                                       injected, the picture delayed by 40 ms,
 #                                       the sound delayed by 40 ms; passes when
 #                                       the meter reads +40 and -40 within 3 ms
-#   bench/sync_meter.sh --browser       the browser page in headless Chromium
-#                                       (bench/sync_web.py), into the same server
+#   bench/sync_meter.sh --browser       the browser page in Chromium, full screen
+#                                       on the private display, into the same
+#                                       server (bench/sync_web.py)
 #
 # Options: --delay MS (the self-check's delay, 40), --inject MS (a run with
 # TUHKALA_SYNC_DELAY_MS=MS), --seconds S (end the show after S seconds;
 # 130 still holds every letter), --events (list every letter), --keep DIR
-# (keep the recordings there; re-analyse with
-# `build/tuhkala-sync-meter --data build DIR/run-1`).
+# (keep the recordings there, in run-1/, or base/ plus/ minus/, or browser/;
+# re-analyse one with `build/tuhkala-sync-meter --data build DIR/run-1`).
 # Environment: SYNC_BUILD_DIR (build), SYNC_BUILD_WEB_DIR (build-web).
 set -euo pipefail
 

@@ -40,7 +40,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -76,7 +75,8 @@ struct Sound {
     pa_stream* stream = nullptr;
     std::string source;
     int rate = 44100;
-    std::mutex lock; // guards the two fields below against the main thread
+    // Filled on libpulse's thread; the main thread reads them once that
+    // thread has stopped.
     std::vector<float> samples;
     std::vector<syncmeter::TimingPoint> timing;
     uint64_t holes = 0;
@@ -111,7 +111,6 @@ void onRead(pa_stream* st, size_t, void* user) {
     while (pa_stream_readable_size(st) > 0) {
         if (pa_stream_peek(st, &data, &bytes) < 0 || bytes == 0)
             break;
-        std::lock_guard<std::mutex> guard(s->lock);
         const size_t count = bytes / sizeof(float);
         if (data) {
             const float* f = static_cast<const float*>(data);
@@ -143,7 +142,6 @@ void onTiming(pa_stream* st, int success, void* user) {
     p.transportUsec = static_cast<int64_t>(info->transport_usec);
     p.playing = info->playing;
     p.synchronizedClocks = info->synchronized_clocks;
-    std::lock_guard<std::mutex> guard(s->lock);
     p.readSoFar = static_cast<int64_t>(s->samples.size());
     s->timing.push_back(p);
 }
@@ -565,7 +563,7 @@ int main(int argc, char** argv) {
     std::fclose(pictures);
     stopSound(sound);
 
-    // The sound thread has stopped: its data can be written without the lock.
+    // The sound thread has stopped: its data can be read.
     FILE* f = std::fopen((outDir + "/sound.f32").c_str(), "wb");
     if (!f)
         fail("cannot write into " + outDir);
