@@ -187,9 +187,13 @@ bool findLag(const std::vector<float>& rec, const std::vector<float>& song, int6
             }
         return false;
     }
-    for (int64_t d = 0; d <= reach; ++d)
+    if (fits(*around)) {
+        *lag = *around;
+        return true;
+    }
+    for (int64_t d = 1; d <= reach; ++d)
         for (int64_t candidate : {*around + d, *around - d})
-            if ((d > 0 || candidate == *around + d) && fits(candidate)) {
+            if (fits(candidate)) {
                 *lag = candidate;
                 return true;
             }
@@ -354,6 +358,7 @@ const Rect LETTER_SQUARE{192, 112, 448, 368}; // the letters of "joku efu"
 enum Image {
     GAY_CENTRE,
     TITLE_CENTRE,
+    TITLE_SCREEN,
     C1,
     C2,
     C3,
@@ -388,9 +393,9 @@ int present(double value, double yesFrom, double noBelow) {
     return -1;
 }
 
-int lookPresent(const Event& e, const std::vector<uint8_t>& cells,
+int lookPresent(Look look, int image, int otherImage, const std::vector<uint8_t>& cells,
                 const std::vector<Template>& images) {
-    switch (e.look) {
+    switch (look) {
     case Look::White:
         return present(shareNear(cells, 255, 255, 255, 24), 0.95, 0.5);
     case Look::Green:
@@ -404,10 +409,17 @@ int lookPresent(const Event& e, const std::vector<uint8_t>& cells,
         const Rgb m = meanColour(cells, SCREEN);
         return m.r + m.g + m.b < 15 ? -1 : present(m.b / std::max(m.r, 1.0), 0.7, 0.55);
     }
-    case Look::ImageShown:
-        return present(-meanDifference(cells, images[size_t(e.image)]), -25, -45);
+    case Look::ImageShown: {
+        // Drawn opaque, the picture is there to within the drawing's own
+        // filtering (a few steps of 255); another picture of like colours
+        // is some 30 away.
+        double difference = meanDifference(cells, images[size_t(image)]);
+        if (otherImage >= 0)
+            difference = std::min(difference, meanDifference(cells, images[size_t(otherImage)]));
+        return present(-difference, -12, -24);
+    }
     case Look::ImageOverlay:
-        return present(correlation(cells, images[size_t(e.image)]), 0.6, 0.3);
+        return present(correlation(cells, images[size_t(image)]), 0.6, 0.3);
     case Look::Letter:
         break;
     }
@@ -420,6 +432,7 @@ const std::vector<ImageUse>& eventImages() {
     static const std::vector<ImageUse> images = {
         {"gay.jpg", CENTRE},
         {"vtdemo.jpg", CENTRE},
+        {"vtdemo.jpg", SCREEN},
         {"c1.jpg", {0, 240, 320, 480}},
         {"c2.jpg", {320, 0, 640, 240}},
         {"c3.jpg", {0, 0, 320, 240}},
@@ -457,6 +470,9 @@ std::vector<Event> showEvents() {
     add("toka: order 10, green", "fade", 10, 0, Look::Green);
     add("toka: centre picture", "picture", 14, 0, Look::ImageShown, true, GAY_CENTRE);
     add("toka: title picture", "picture", 15, 0, Look::ImageShown, true, TITLE_CENTRE);
+    // Its copies start from where order 14 left them (the whole screen)
+    // unless a picture fell on row 0.
+    events.back().otherImage = TITLE_SCREEN;
     // The next scenes' first frames.
     add("kaka: first frame, white", "scene", 16, 0, Look::White);
     add("muija: first frame, dark red", "scene", 20, 0, Look::DarkRed);
@@ -484,9 +500,16 @@ std::vector<Event> showEvents() {
             events.push_back(e);
         }
     add("neljas: first frame", "scene", 40, 0, Look::Grey, true);
+    // The next two come after pictures of their own (grey "neljas efu", the
+    // pictures of "tyma efu"), not the black of order 45 between them.
     add("tyma: first frame", "scene", 44, 0, Look::ImageOverlay, true, TYMA_PICTURE);
+    events.back().beforeGiven = true;
+    events.back().before = Look::Grey;
     add("tyma: order 45, black", "fade", 45, 0, Look::Black, true);
     add("loppu: first frame, black", "scene", 50, 0, Look::Black, true);
+    events.back().beforeGiven = true;
+    events.back().before = Look::ImageOverlay;
+    events.back().beforeImage = TYMA_PICTURE;
     return events;
 }
 
@@ -509,10 +532,11 @@ int classify(const Event& e, const std::vector<uint8_t>& cells,
         }
         return best >= 0.5 && best - second >= 0.2 ? which : -1;
     }
-    const int p = lookPresent(e, cells, images);
-    if (p < 0)
-        return -1;
-    return e.lookAfter ? p : 1 - p;
+    const int p = lookPresent(e.look, e.image, e.otherImage, cells, images);
+    const int after = p < 0 ? -1 : e.lookAfter ? p : 1 - p;
+    if (!e.beforeGiven || after != 0)
+        return after;
+    return lookPresent(e.before, e.beforeImage, -1, cells, images) == 1 ? 0 : -1;
 }
 
 // ---- Matching --------------------------------------------------------------------
@@ -550,7 +574,8 @@ Found findTransition(const PictureLog& log, const std::vector<int>& states, int 
             size_t next = j + 1;
             while (next < p.size() && states[next] == -1)
                 ++next;
-            if (next < p.size() && states[next] != afterState) {
+            if (next < p.size() && states[next] != afterState &&
+                p[next].lastMs - p[j].lastMs <= HOLD_MS) {
                 f.why = "the change did not hold";
                 continue;
             }
@@ -702,8 +727,13 @@ Measurement measure(const Run& run, const Song& song, const std::vector<Event>& 
             states[i] = pictures[i].lastMs >= from - 1000 && pictures[i].lastMs < to + 1000
                             ? classify(e, pictures[i].cells, images)
                             : -1;
-        const Found f =
-            findTransition(run.pictures, states, before, after, from, to, e.look != Look::Letter);
+        // A picture that stays must still be there in the next picture; a
+        // flash or a fade is unmistakable in its first picture only (at
+        // long frame times it fades much by the second), and a letter lasts
+        // one row.
+        const bool stays =
+            e.look == Look::ImageShown || e.look == Look::ImageOverlay || e.look == Look::Grey;
+        const Found f = findTransition(run.pictures, states, before, after, from, to, stays);
         if (!f.ok) {
             o->why = f.why;
             return;

@@ -145,9 +145,9 @@ enum class Look {
 };
 
 // One event: the picture changes when row `row` of order `order` is heard.
-// `before` and `after` are looks of the whole event: the picture before
-// it has the look `before` and not `after`, the picture after it the look
-// `after` (a look may be negated: ImageOverlay shown -> gone).
+// The picture after it has the look (or, with lookAfter false, has lost
+// it); the one before it has not (or has it), and where `before` is given,
+// has that look.
 struct Event {
     std::string name;
     std::string kind; // scene, picture, fade, letter
@@ -156,7 +156,11 @@ struct Event {
     Look look = Look::White;
     bool lookAfter = true; // true: the look appears; false: it goes
     int image = -1;        // template index for ImageShown and ImageOverlay
+    int otherImage = -1;   // for ImageShown: another way the picture may be shown
     int letter = -1;       // for Letter: the letter shown after, 0-2
+    bool beforeGiven = false;
+    Look before = Look::White; // with beforeGiven: the look the picture before has
+    int beforeImage = -1;
 };
 
 // The show's events, from its scenes: scene changes, the pictures tied to
@@ -191,9 +195,10 @@ struct Found {
 // The change reached the screen with one of the drawings between them; it is
 // taken as the middle of their times, and refused when those span more than
 // twice MAX_UNCERTAINTY_MS. With requireHold, the next picture that can be
-// told must still be after the event. `states` holds classify() for each
-// picture.
+// told, if it came within HOLD_MS, must still be after the event. `states`
+// holds classify() for each picture.
 constexpr double MAX_UNCERTAINTY_MS = 4;
+constexpr double HOLD_MS = 250;
 Found findTransition(const PictureLog& log, const std::vector<int>& states, int beforeState,
                      int afterState, double fromMs, double toMs, bool requireHold);
 

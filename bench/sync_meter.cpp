@@ -135,7 +135,7 @@ void report(const std::string& folder, const Run& run, const Song& song,
     }
     std::printf("\n%-30s %5s %3s %9s %10s %6s\n", "event", "order", "row", "song s", "offset ms",
                 "+-ms");
-    std::vector<double> all, letters;
+    std::vector<double> all, letters, scenes, cues;
     size_t letterEvents = 0;
     for (size_t i = 0; i < events.size(); ++i) {
         const Event& e = events[i];
@@ -144,8 +144,7 @@ void report(const std::string& folder, const Run& run, const Song& song,
         letterEvents += letter;
         if (o.ok) {
             all.push_back(o.offsetMs);
-            if (letter)
-                letters.push_back(o.offsetMs);
+            (letter ? letters : e.kind == "scene" ? scenes : cues).push_back(o.offsetMs);
         }
         if (letter && !allEvents)
             continue;
@@ -169,8 +168,11 @@ void report(const std::string& folder, const Run& run, const Song& song,
                     f.offsets.empty() ? "" : signedMs(median(f.offsets)).c_str());
     }
     std::printf("\n");
-    printStats("letters: ", letters);
-    printStats("all:     ", all);
+    // The scene changes follow the show's clock, the others the music.
+    printStats("scene changes:        ", scenes);
+    printStats("pictures and fades:   ", cues);
+    printStats("letters:              ", letters);
+    printStats("all:                  ", all);
 }
 
 // Every picture near event n, with what the event's test makes of it.
@@ -192,10 +194,11 @@ void trace(const Run& run, const std::vector<Event>& events, const std::vector<T
         std::printf("  %+8.1f..%+8.1f ms  state %2d  drawings %d%s  mean %.0f %.0f %.0f",
                     p.firstMs - o.soundMs, p.lastMs - o.soundMs, classify(e, p.cells, images),
                     p.drawings, p.exact ? " exact" : "", c.r, c.g, c.b);
-        if (e.image >= 0 && !p.cells.empty())
-            std::printf("  difference %.1f correlation %.2f",
-                        meanDifference(p.cells, images[size_t(e.image)]),
-                        correlation(p.cells, images[size_t(e.image)]));
+        for (int image : {e.image, e.otherImage})
+            if (image >= 0)
+                std::printf("  difference %.1f correlation %.2f",
+                            meanDifference(p.cells, images[size_t(image)]),
+                            correlation(p.cells, images[size_t(image)]));
         if (e.look == Look::Letter && !p.cells.empty())
             for (size_t k = 0; k < 3; ++k)
                 std::printf("  %zu:%.2f", k, correlation(p.cells, images[images.size() - 3 + k]));

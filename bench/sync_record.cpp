@@ -40,7 +40,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -76,7 +75,8 @@ struct Sound {
     pa_stream* stream = nullptr;
     std::string source;
     int rate = 44100;
-    std::mutex lock; // guards the two fields below against the main thread
+    // Filled on libpulse's thread; the main thread reads them once that
+    // thread has stopped.
     std::vector<float> samples;
     std::vector<syncmeter::TimingPoint> timing;
     uint64_t holes = 0;
@@ -111,7 +111,6 @@ void onRead(pa_stream* st, size_t, void* user) {
     while (pa_stream_readable_size(st) > 0) {
         if (pa_stream_peek(st, &data, &bytes) < 0 || bytes == 0)
             break;
-        std::lock_guard<std::mutex> guard(s->lock);
         const size_t count = bytes / sizeof(float);
         if (data) {
             const float* f = static_cast<const float*>(data);
@@ -143,7 +142,6 @@ void onTiming(pa_stream* st, int success, void* user) {
     p.transportUsec = static_cast<int64_t>(info->transport_usec);
     p.playing = info->playing;
     p.synchronizedClocks = info->synchronized_clocks;
-    std::lock_guard<std::mutex> guard(s->lock);
     p.readSoFar = static_cast<int64_t>(s->samples.size());
     s->timing.push_back(p);
 }
@@ -263,29 +261,40 @@ bool classMatches(Display* d, ::Window w, const std::string& wanted) {
     return match;
 }
 
-// A viewable top-level window of the class, or of any class when className
-// is empty; 0 when there is none yet. Looks one level below the top-level
-// windows too, where a window manager's frame holds the client.
+// The largest viewable top-level window of the class (a browser keeps small
+// windows of its own beside the one it shows), or of any class when
+// className is empty; 0 when there is none yet. Looks one level below the
+// top-level windows too, where a window manager's frame holds the client.
 ::Window findWindow(Display* d, const std::string& className) {
     ::Window root = DefaultRootWindow(d), parent = 0, *children = nullptr;
     unsigned count = 0;
     if (!XQueryTree(d, root, &root, &parent, &children, &count))
         return 0;
     ::Window found = 0;
-    for (unsigned i = 0; i < count && !found; ++i) {
+    long foundArea = 0;
+    auto consider = [&](::Window w, bool viewable) {
+        XWindowAttributes a{};
+        if (!viewable && (!XGetWindowAttributes(d, w, &a) || a.map_state != IsViewable))
+            return;
+        if (!className.empty() && !classMatches(d, w, className))
+            return;
+        XGetWindowAttributes(d, w, &a);
+        const long area = static_cast<long>(a.width) * a.height;
+        if (area > foundArea) {
+            found = w;
+            foundArea = area;
+        }
+    };
+    for (unsigned i = 0; i < count; ++i) {
         XWindowAttributes a{};
         if (!XGetWindowAttributes(d, children[i], &a) || a.map_state != IsViewable)
             continue;
-        if (className.empty() || classMatches(d, children[i], className)) {
-            found = children[i];
-            break;
-        }
+        consider(children[i], true);
         ::Window r = 0, p = 0, *inner = nullptr;
         unsigned n = 0;
         if (XQueryTree(d, children[i], &r, &p, &inner, &n)) {
-            for (unsigned j = 0; j < n && !found; ++j)
-                if (classMatches(d, inner[j], className))
-                    found = inner[j];
+            for (unsigned j = 0; j < n; ++j)
+                consider(inner[j], false);
             if (inner)
                 XFree(inner);
         }
@@ -554,7 +563,7 @@ int main(int argc, char** argv) {
     std::fclose(pictures);
     stopSound(sound);
 
-    // The sound thread has stopped: its data can be written without the lock.
+    // The sound thread has stopped: its data can be read.
     FILE* f = std::fopen((outDir + "/sound.f32").c_str(), "wb");
     if (!f)
         fail("cannot write into " + outDir);

@@ -177,6 +177,7 @@ TEST(SyncMeter, LooksOfPicturesAreTold) {
         ADD_FAILURE() << name;
         return events[0];
     };
+    std::vector<uint8_t> cells;
     const Event& white = find("toka: first frame, white");
     EXPECT_EQ(classify(white, flat(255, 255, 255), images), 1);
     EXPECT_EQ(classify(white, flat(250, 246, 248), images), 1);
@@ -189,10 +190,18 @@ TEST(SyncMeter, LooksOfPicturesAreTold) {
     EXPECT_EQ(classify(find("tyma: order 45, black"), flat(90, 50, 30), images), 0);
     EXPECT_EQ(classify(find("neljas: first frame"), flat(60, 55, 50), images), 1);
     EXPECT_EQ(classify(find("neljas: first frame"), flat(60, 12, 8), images), 0);
+    // Before the end's black comes the pictures of "tyma efu", not just
+    // anything but black.
+    const Event& end = find("loppu: first frame, black");
+    cells = flat(90, 50, 30);
+    EXPECT_EQ(classify(end, cells, images), -1);
+    paint(cells, images[size_t(end.beforeImage)], 0.5);
+    EXPECT_EQ(classify(end, cells, images), 0);
+    EXPECT_EQ(classify(end, flat(0, 0, 0), images), 1);
 
     // The centre picture shown over something else, and not.
     const Event& centre = find("eka: centre picture");
-    std::vector<uint8_t> cells = flat(60, 40, 90);
+    cells = flat(60, 40, 90);
     EXPECT_EQ(classify(centre, cells, images), 0);
     paint(cells, images[size_t(centre.image)]);
     EXPECT_EQ(classify(centre, cells, images), 1);
@@ -252,6 +261,11 @@ TEST(SyncMeter, FirstPictureOfAnEventAndWhenItCannotBeTold) {
     EXPECT_DOUBLE_EQ(f.ms, 1060);
     f = findTransition(log, states, 0, 1, 900, 2000, false);
     EXPECT_DOUBLE_EQ(f.ms, 1030) << "letters need not hold";
+    // A picture long after says nothing of the change.
+    for (size_t k = 4; k < log.pictures.size(); ++k)
+        log.pictures[k].firstMs = log.pictures[k].lastMs += HOLD_MS;
+    f = findTransition(log, states, 0, 1, 900, 2000, true);
+    EXPECT_DOUBLE_EQ(f.ms, 1030);
 }
 
 TEST(SyncMeter, FiguresOfTheOffsets) {
