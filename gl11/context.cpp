@@ -144,6 +144,7 @@ struct Context {
     Matrix eyeToClip = IDENTITY;
     std::vector<DeviceVertex> vertices;
     std::vector<DeviceVertex> triangles;
+    unsigned long deviceDraws = 0;
 };
 
 Context* ctx = nullptr;
@@ -365,6 +366,27 @@ void addTriangle(const DeviceVertex& a, const DeviceVertex& b, const DeviceVerte
     }
 }
 
+// Whether blending leaves every pixel as it is for triangles whose every
+// vertex has alpha 0 (colours are clamped, so none is below): the fragments'
+// alpha is then 0 (interpolated 0, times the texel's), so the source term
+// vanishes with GL_SRC_ALPHA (or GL_ZERO) and the destination is kept whole
+// with GL_ONE_MINUS_SRC_ALPHA (or GL_ONE). Full-screen fades that have faded
+// out are such draws. With the depth test on the draw would still write
+// depth, so it counts as changing something.
+bool blendedAway(const AttribState& s, const std::vector<DeviceVertex>& triangles) {
+    if (!s.blend || s.depthTest)
+        return false;
+    const bool sourceGone = s.blendSource == GL_SRC_ALPHA || s.blendSource == GL_ZERO;
+    const bool destinationKept =
+        s.blendDestination == GL_ONE_MINUS_SRC_ALPHA || s.blendDestination == GL_ONE;
+    if (!sourceGone || !destinationKept)
+        return false;
+    if (s.blendSource == GL_ZERO && s.blendDestination == GL_ONE)
+        return true;
+    return std::all_of(triangles.begin(), triangles.end(),
+                       [](const DeviceVertex& v) { return v.color[3] == 0.0f; });
+}
+
 // ---- Attribute groups ----------------------------------------------------------
 
 void restoreGroups(GLbitfield mask, const AttribState& saved) {
@@ -477,6 +499,10 @@ void destroyContext() {
 
 bool contextExists() {
     return ctx != nullptr;
+}
+
+unsigned long deviceDraws() {
+    return ctx ? ctx->deviceDraws : 0;
 }
 
 GLenum getError() {
@@ -752,9 +778,9 @@ void end() {
             addTriangle(v[i], v[i + 2], v[i + 3], v[i + 3]);
         }
     }
-    if (c.triangles.empty())
-        return;
     const AttribState& s = c.s;
+    if (c.triangles.empty() || blendedAway(s, c.triangles))
+        return;
     DrawState state;
     state.blend = s.blend;
     state.blendSource = s.blendSource;
@@ -765,6 +791,7 @@ void end() {
     state.cullMode = s.cullMode;
     state.texture = drawTexture();
     c.device.drawTriangles(state, c.triangles.data(), static_cast<int>(c.triangles.size()));
+    c.deviceDraws++;
 }
 
 void vertex3f(GLfloat x, GLfloat y, GLfloat z) {

@@ -76,6 +76,9 @@ void getIntegerv(GLenum pname, GLint* params);
 void getFloatv(GLenum pname, GLfloat* params);
 void getLightfv(GLenum light, GLenum pname, GLfloat* params);
 GLenum getError();
+// Draws handed to the device since the context was made (glEnd with at least
+// one triangle that can change a pixel), for the benchmarks.
+unsigned long deviceDraws();
 
 // GLU.
 void perspective(GLdouble fovy, GLdouble aspect, GLdouble zNear, GLdouble zFar);

@@ -250,6 +250,33 @@ const Scene SCENES[] = {
          gl.bindTexture(GL_TEXTURE_2D, picture);
          overlay(gl, -0.2f, 0.5f, 0.45f, 1.3f, 0.7f, false);
      }},
+    {"alpha 0: blended away over a picture, yet writing depth with the depth test on",
+     [](const Api& gl) {
+         texture(gl, 32, 32, GL_RGB, 4);
+         gl.enable(GL_TEXTURE_2D);
+         overlay(gl, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f, false);
+         overlay(gl, 0.0f, 0.0f, 1.0f, 1.0f, 0.0f, false);
+         overlay(gl, 0.0f, 0.0f, 1.0f, 1.0f, 0.0f, true);
+         // An invisible quad in front over the left half, then a red
+         // triangle behind it over the whole view: hidden on the left.
+         gl.disable(GL_TEXTURE_2D);
+         gl.enable(GL_BLEND);
+         gl.blendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+         gl.loadIdentity();
+         gl.begin(GL_QUADS);
+         gl.color4f(0.0f, 1.0f, 0.0f, 0.0f);
+         const float quad[4][2] = {{-5, -5}, {0, -5}, {0, 5}, {-5, 5}};
+         for (const auto& q : quad)
+             gl.vertex3f(q[0], q[1], -2.0f);
+         gl.end();
+         gl.disable(GL_BLEND);
+         gl.begin(GL_TRIANGLES);
+         gl.color4f(1.0f, 0.0f, 0.0f, 1.0f);
+         gl.vertex3f(-20, -20, -4);
+         gl.vertex3f(20, -20, -4);
+         gl.vertex3f(0, 20, -4);
+         gl.end();
+     }},
     {"rescaled sides that are not powers of two, luminance with padded rows",
      [](const Api& gl) {
          // Repeated many times across a small quad, a texture shows its
@@ -314,6 +341,39 @@ TEST_F(Gl11, DrawsWhatTheSystemGlDraws) {
         // arithmetic differs (seen: at most 2 of 255).
         EXPECT_LE(worst, 4);
     }
+}
+
+// Draws that cannot change a pixel (blended at alpha 0, depth test off) never
+// reach the device; the same with blending off, or with depth to write, do.
+TEST_F(Gl11, SkipsOnlyDrawsThatCannotChangeAPixel) {
+    const char* error = nullptr;
+    ASSERT_TRUE(gl11::createContext(WIDTH, HEIGHT, &error)) << error;
+    showStart(LAYER);
+    gl11::disable(GL_DEPTH_TEST);
+    auto drawsFor = [](float alpha) {
+        const unsigned long before = gl11::deviceDraws();
+        gl11::begin(GL_TRIANGLES);
+        gl11::color4f(1.0f, 1.0f, 1.0f, alpha);
+        gl11::vertex3f(-1, -1, -3);
+        gl11::vertex3f(1, -1, -3);
+        gl11::vertex3f(0, 1, -3);
+        gl11::end();
+        return gl11::deviceDraws() - before;
+    };
+    EXPECT_EQ(drawsFor(0.0f), 1u); // blending off: alpha 0 is written like any colour
+    gl11::enable(GL_BLEND);
+    for (GLenum destination : {GL_ONE_MINUS_SRC_ALPHA, GL_ONE}) {
+        gl11::blendFunc(GL_SRC_ALPHA, destination);
+        EXPECT_EQ(drawsFor(0.0f), 0u) << destination;
+        EXPECT_EQ(drawsFor(-0.5f), 0u) << destination; // clamped to 0
+        EXPECT_EQ(drawsFor(0.01f), 1u) << destination;
+    }
+    gl11::blendFunc(GL_ONE, GL_ONE);
+    EXPECT_EQ(drawsFor(0.0f), 1u);
+    gl11::blendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    gl11::enable(GL_DEPTH_TEST);
+    EXPECT_EQ(drawsFor(0.0f), 1u);
+    EXPECT_EQ(gl11::getError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
 // The show never makes a call GL refuses, but a wrong one must not reach
