@@ -163,29 +163,7 @@ build_bench() {
 # A preloaded glFinish that waits DELAY_MS after the real one.
 delay_library() {
     local library="$COMPARE_DIR/delay_finish.so"
-    cat >"$COMPARE_DIR/delay_finish.c" <<'EOF'
-#define _GNU_SOURCE
-#include <dlfcn.h>
-#include <stdlib.h>
-#include <time.h>
-void glFinish(void) {
-    static void (*real)(void);
-    static double delay = -1.0;
-    if (!real)
-        real = (void (*)(void))dlsym(RTLD_NEXT, "glFinish");
-    if (delay < 0.0)
-        delay = atof(getenv("COMPARE_DELAY_MS"));
-    if (real)
-        real();
-    /* A busy wait: how late a sleep wakes on a loaded machine is not known. */
-    struct timespec start, now;
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    do
-        clock_gettime(CLOCK_MONOTONIC, &now);
-    while ((now.tv_sec - start.tv_sec) * 1e3 + (now.tv_nsec - start.tv_nsec) / 1e6 < delay);
-}
-EOF
-    cc -O2 -shared -fPIC -o "$library" "$COMPARE_DIR/delay_finish.c" -ldl
+    cc -O2 -shared -fPIC -o "$library" "$ROOT_DIR/bench/delay_finish.c" -ldl
     echo "$library"
 }
 
@@ -218,7 +196,7 @@ run_one() {
             "--dump-after=platform::OfflineModule::positionAtMs*"
             "--dump-after=platform::swapBuffers*" "--callgrind-out-file=$run/profile")
     elif [ "$side" = HEAD ] && [ -n "$preload" ]; then
-        prefix=(env "COMPARE_DELAY_MS=$DELAY_MS" "LD_PRELOAD=$preload")
+        prefix=(env "DELAY_FINISH_MS=$DELAY_MS" "LD_PRELOAD=$preload")
     fi
     if ! (cd "$(dirname "$program")" &&
         "${prefix[@]}" "$program" "$FRAMES" >"$run/table" 2>"$run/log"); then

@@ -2,16 +2,19 @@
 """The figures of bench/compare.sh: rows from each run, the table at the end.
 
     compare_table.py rows SIDE ROUND < frame_bench's output
+    compare_table.py submits SIDE ROUND < frame_bench's output
     compare_table.py profile SIDE ROUND FRAMES DIR
-    compare_table.py table RESULTS STAT UNIT
+    compare_table.py table RESULTS STAT UNIT [FIRST SECOND]
 
 A row is "SIDE ROUND SCENE MEAN MEDIAN P99", tab separated. `rows` takes them
-from frame_bench's table (ms); `profile` from a callgrind run of frame_bench
-(DIR/table holds its output, DIR/profile.N the dumps made after each music
-position and each swap), in millions of instructions per frame; `table`
-prints per scene the median over the rounds of each side's STAT (mean,
-median or p99), the difference, the ratio HEAD / BASE of those medians and
-the lowest and highest of the rounds' own ratios.
+from frame_bench's table (ms); `submits` from its split table, the median
+submit time in all three places; `profile` from a callgrind run of
+frame_bench (DIR/table holds its output, DIR/profile.N the dumps made after
+each music position and each swap), in millions of instructions per frame.
+`table` prints per scene the median over the rounds of each side's STAT
+(mean, median or p99), the difference, the ratio of those medians (SECOND /
+FIRST; the sides BASE and HEAD unless named) and the lowest and highest of
+the rounds' own ratios.
 """
 import glob
 import os
@@ -29,6 +32,14 @@ def scene_rows(lines):
         fields = line.split()
         if len(fields) >= 6 and all(NUMBER.fullmatch(f) for f in fields[-5:]):
             yield " ".join(fields[:-5]), fields[-5], fields[-4], fields[-3]
+
+
+def submit_rows(lines):
+    """(scene, submit ms) of frame_bench's split table."""
+    for line in lines:
+        found = re.fullmatch(r"\s*(.+?)\s+submit\s+([0-9.]+) ms\s+finish .*", line.rstrip("\n"))
+        if found:
+            yield found.group(1), found.group(2)
 
 
 def quantile(values, q):
@@ -58,7 +69,7 @@ def profile_rows(side, round_, frames, folder):
               f"{statistics.median(part):.3f}\t{quantile(part, 0.99):.3f}")
 
 
-def table(path, stat, unit):
+def table(path, stat, unit, first="BASE", second="HEAD"):
     column = {"mean": 0, "median": 1, "p99": 2}[stat]
     runs = {}  # (scene, side) -> {round: figure}
     order = []
@@ -68,11 +79,11 @@ def table(path, stat, unit):
             if scene not in order:
                 order.append(scene)
             runs.setdefault((scene, side), {})[round_] = float(figures[column])
-    print(f"  {'scene':12s} {'BASE ' + unit:>10s} {'HEAD ' + unit:>10s} {'HEAD-BASE':>10s} "
-          f"{'ratio':>6s}  round ratios (lowest .. highest)")
+    print(f"  {'scene':12s} {first + ' ' + unit:>10s} {second + ' ' + unit:>10s} "
+          f"{'difference':>10s} {'ratio':>6s}  round ratios (lowest .. highest)")
     for scene in order:
-        base = runs.get((scene, "BASE"), {})
-        head = runs.get((scene, "HEAD"), {})
+        base = runs.get((scene, first), {})
+        head = runs.get((scene, second), {})
         rounds = sorted(set(base) & set(head))
         if not rounds:
             continue
@@ -88,12 +99,16 @@ def main(argv):
     if len(argv) >= 4 and argv[1] == "rows":
         for row in scene_rows(sys.stdin):
             print("\t".join((argv[2], argv[3]) + row))
+    elif len(argv) >= 4 and argv[1] == "submits":
+        for scene, submit in submit_rows(sys.stdin):
+            print("\t".join((argv[2], argv[3], scene, submit, submit, submit)))
     elif len(argv) == 6 and argv[1] == "profile":
         profile_rows(argv[2], argv[3], int(argv[4]), argv[5])
-    elif len(argv) == 5 and argv[1] == "table":
-        table(argv[2], argv[3], argv[4])
+    elif len(argv) in (5, 7) and argv[1] == "table":
+        table(*argv[2:])
     else:
-        print(__doc__.strip().splitlines()[2], file=sys.stderr)
+        print("compare_table.py: expected rows, submits, profile or table and their arguments",
+              file=sys.stderr)
         return 2
     return 0
 

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks, printing medians and ratios:
-#   start-up split, per-scene frame times, 3DS reader vs assimp, decodeJpeg vs
-#   libjpeg-turbo, and the peak resident memory of the show and of a capture.
+#   start-up split, per-scene frame times, the browser build's GL 1.1 layer
+#   against direct calls (bench/layer_cost.sh), 3DS reader vs assimp,
+#   decodeJpeg vs libjpeg-turbo, and the peak resident memory of the show and
+#   of a capture. Two commits' frame times side by side: bench/compare.sh.
 # Never run by the tests. Figures depend on the machine and on what else runs
 # on it; compare runs on the same machine only.
 #
@@ -9,13 +11,13 @@
 # BENCH_FRAMES (frames per scene, 400), BENCH_SHOW_SECONDS (how long the show
 # runs for its memory figure, 30; 175 for the whole show), BENCH_CAPTURE_ARGS
 # (size and rate of the measured capture, "--size 640x480 --fps 5"),
-# BENCH_ONLY (a subset of "startup frames 3ds jpeg memory").
+# BENCH_ONLY (a subset of "startup frames layer 3ds jpeg memory").
 set -euo pipefail
 
 ROOT_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BENCH_BUILD_DIR="${BENCH_BUILD_DIR:-$ROOT_DIR/build-bench}"
 CORPUS_DIR="${CORPUS_DIR:-$ROOT_DIR/../shared/corpus}"
-ONLY="${BENCH_ONLY:-startup frames 3ds jpeg memory}"
+ONLY="${BENCH_ONLY:-startup frames layer 3ds jpeg memory}"
 
 # The benchmarks' own packages (assimp is the 3DS reader compared against);
 # the show itself does not need them.
@@ -28,7 +30,7 @@ install_missing_packages "${BENCH_PACKAGES[@]}"
 cmake -S "$ROOT_DIR" -B "$BENCH_BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTUHKALA_BENCH=ON \
     >/dev/null
 cmake --build "$BENCH_BUILD_DIR" --parallel "$(nproc)" --target startup_bench frame_bench \
-    tds_bench jpeg_bench tuhkalademo tuhkala-capture >/dev/null
+    frame_bench_gl11 tds_bench jpeg_bench tuhkalademo tuhkala-capture >/dev/null
 
 cd "$BENCH_BUILD_DIR"
 export SDL_AUDIODRIVER="${SDL_AUDIODRIVER:-dummy}"
@@ -42,6 +44,10 @@ fi
 if wants frames; then
     echo
     ./frame_bench "${BENCH_FRAMES:-400}"
+fi
+if wants layer; then
+    echo
+    "$ROOT_DIR/bench/layer_cost.sh" "$BENCH_BUILD_DIR"
 fi
 if wants 3ds; then
     echo

@@ -1,6 +1,8 @@
 // The gl* and glu* entry points of the browser build: each is the layer's
-// function of the same name (gl11.h). Only the browser build links this file;
-// the native show calls the system's GL.
+// function of the same name (gl11.h). The browser build links this file; the
+// native show calls the system's GL. Natively only the frame benchmark over
+// the layer (bench/) links it, with the names under the prefix gl11_
+// (GL11_PREFIXED, see GL/gl.h) beside the system's own.
 //
 // Thread of the context.
 #include <GL/gl.h>

@@ -1,7 +1,8 @@
 /* OpenGL 1.1 as the browser build of the show knows it: the types, the
  * enumerants of the GL 1.1 definitions that the show and the layer use, and
  * exactly the functions that the show calls, implemented by gl11/ over WebGL.
- * The native build uses the system's GL headers instead. */
+ * The native build uses the system's GL headers instead (but for the frame
+ * benchmark over the layer, below). */
 #ifndef __gl_h_
 #define __gl_h_
 
@@ -155,6 +156,48 @@ typedef double GLclampd;
 #define GL_HINT_BIT 0x00008000
 #define GL_TEXTURE_BIT 0x00040000
 #define GL_ALL_ATTRIB_BITS 0x000FFFFF
+
+/* With GL11_PREFIXED defined, the entry points are named gl11_glBegin and so
+ * on, in the code that calls them and in the layer's definitions alike, so
+ * that one native program can hold both them and the system's GL: the frame
+ * benchmark draws the show through the layer over Mesa to measure the layer's
+ * own cost against the same calls made to Mesa directly. */
+#ifdef GL11_PREFIXED
+#define glBegin gl11_glBegin
+#define glBindTexture gl11_glBindTexture
+#define glBlendFunc gl11_glBlendFunc
+#define glClear gl11_glClear
+#define glClearColor gl11_glClearColor
+#define glClearDepth gl11_glClearDepth
+#define glColor4f gl11_glColor4f
+#define glCullFace gl11_glCullFace
+#define glDepthFunc gl11_glDepthFunc
+#define glDisable gl11_glDisable
+#define glEnable gl11_glEnable
+#define glEnd gl11_glEnd
+#define glGenTextures gl11_glGenTextures
+#define glGetIntegerv gl11_glGetIntegerv
+#define glHint gl11_glHint
+#define glLightfv gl11_glLightfv
+#define glLoadIdentity gl11_glLoadIdentity
+#define glMatrixMode gl11_glMatrixMode
+#define glNormal3f gl11_glNormal3f
+#define glOrtho gl11_glOrtho
+#define glPixelStorei gl11_glPixelStorei
+#define glPopAttrib gl11_glPopAttrib
+#define glPopMatrix gl11_glPopMatrix
+#define glPushAttrib gl11_glPushAttrib
+#define glPushMatrix gl11_glPushMatrix
+#define glRotatef gl11_glRotatef
+#define glShadeModel gl11_glShadeModel
+#define glTexCoord2f gl11_glTexCoord2f
+#define glTexImage2D gl11_glTexImage2D
+#define glTexParameteri gl11_glTexParameteri
+#define glTranslatef gl11_glTranslatef
+#define glVertex2f gl11_glVertex2f
+#define glVertex3f gl11_glVertex3f
+#define glViewport gl11_glViewport
+#endif
 
 #ifdef __cplusplus
 extern "C" {

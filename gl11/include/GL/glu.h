@@ -8,6 +8,13 @@
 #define GLU_INVALID_VALUE 100901
 #define GLU_OUT_OF_MEMORY 100902
 
+/* Under a prefix as the GL entry points are (see GL/gl.h). */
+#ifdef GL11_PREFIXED
+#define gluBuild2DMipmaps gl11_gluBuild2DMipmaps
+#define gluLookAt gl11_gluLookAt
+#define gluPerspective gl11_gluPerspective
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
