@@ -2,12 +2,17 @@
 """Frame times of the browser version, per scene, in headless Chromium.
 
 Runs the built page (./web.sh --build-only first) in its test mode at 640x480
-and 30 passes a second of show time, through the whole show, and times a
-window of WINDOW_MS in the middle of each scene with every pass waiting until
-its frame is drawn, so that a time is the whole frame's: the show's own code
-in wasm, the GL layer, and the browser's WebGL (SwiftShader on the CPU here,
-the GPU elsewhere). Also prints what a viewer downloads. Never run by the
-tests; figures depend on the machine and on what else runs on it.
+and 30 passes a second of show time, through the whole show, with the title
+card hidden (so that the browser composites the canvas alone), and times a
+window of WINDOW_MS in the middle of each scene, pass by pass, in two parts:
+submit, the pass itself (the show's own code in wasm, the GL 1.1 layer and
+the WebGL calls, which the browser queues), and wait, until the frame is drawn
+(a one-pixel read of the canvas, which returns once everything before it is
+drawn by the browser's WebGL: SwiftShader on the CPU here, the GPU
+elsewhere). The layer's own share lies in submit; bench/layer_cost.sh
+measures it natively against direct calls. Also prints what a viewer
+downloads. Never run by the tests; figures depend on the machine and on what
+else runs on it.
 
     python3 bench/web_frames.py [--site build-web]
 """
@@ -26,6 +31,33 @@ import browser_test  # noqa: E402  (the browser and server helpers)
 FPS = 30
 WINDOW_MS = 2000
 CHUNK = 30  # passes per call outside the measured windows
+
+HIDE_CARD = """(() => {
+    const card = document.getElementById('card');
+    if (card)
+        card.hidden = true;
+    return card !== null;
+})()"""
+
+# One pass up to pass %d without waiting for its frame, then the wait: a
+# read of one pixel from the show's own WebGL context (getContext gives back
+# the context the canvas already has). A second read, with nothing left to
+# draw, is the floor of the wait: what the read itself costs.
+TIMED_PASS = """(() => {
+    const run = tuhkalaTest.run(%d, false);
+    const gl = document.getElementById('canvas').getContext('webgl');
+    const start = performance.now();
+    gl.readPixels(0, 0, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, new Uint8Array(4));
+    const drawn = performance.now();
+    gl.readPixels(0, 0, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, new Uint8Array(4));
+    return {done: run.done, submit: run.ms, wait: drawn - start, idle: performance.now() - drawn};
+})()"""
+
+
+def summary(times):
+    ordered = sorted(times)
+    return (f"{statistics.median(times):6.1f} {ordered[int(0.9 * len(ordered))]:6.1f} "
+            f"{ordered[-1]:6.1f}")
 
 
 def main():
@@ -58,21 +90,29 @@ def main():
         browser.wait_for("window.tuhkalaTest && tuhkalaTest.ready", 60, "the page's downloads")
         if browser.evaluate(f"tuhkalaTest.start(640, 480, {FPS})") != 0:
             raise RuntimeError("the test mode did not start")
-        print(f"frame times at 640x480, ms per frame over {WINDOW_MS} ms of each scene:")
+        if not browser.evaluate(HIDE_CARD):
+            raise RuntimeError("the page has no title card (#card) to hide")
+        print(f"frame times at 640x480, ms per pass over {WINDOW_MS} ms of each scene "
+              "(median, 90th percentile, max):")
+        print(f"  {'scene':11s} {'submit':>20s}   {'wait':>20s}   {'frame':>20s}")
         done = 0
+        idle = []
         for name, first, last in browser_test.SCENES:
             middle = (first + last) // 2
             start_pass = (middle - WINDOW_MS // 2) * FPS // 1000
             end_pass = (middle + WINDOW_MS // 2) * FPS // 1000
             while done < start_pass:
                 done = browser.evaluate(f"tuhkalaTest.run({min(start_pass, done + CHUNK)}, false)")["done"]
-            times = []
+            submits, waits, frames = [], [], []
             while done < end_pass:
-                run = browser.evaluate(f"tuhkalaTest.run({done + 1}, true)")
+                run = browser.evaluate(TIMED_PASS % (done + 1))
                 done = run["done"]
-                times.append(run["ms"])
-            print(f"  {name:11s} median {statistics.median(times):6.1f}  "
-                  f"90th {sorted(times)[int(0.9 * len(times))]:6.1f}  max {max(times):6.1f}")
+                submits.append(run["submit"])
+                waits.append(run["wait"])
+                frames.append(run["submit"] + run["wait"])
+                idle.append(run["idle"])
+            print(f"  {name:11s} {summary(submits)}   {summary(waits)}   {summary(frames)}")
+        print(f"  a read with nothing left to draw (the floor of wait): {summary(idle)}")
     finally:
         browser.close()
         server.kill()
