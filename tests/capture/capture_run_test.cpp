@@ -110,7 +110,7 @@ TEST_F(CaptureRun, RangesAreBitExactAndPicturesAndSoundLineUpWithThem) {
 // tests/golden: the lit ball of "toka efu" over its background, so the
 // projection and the overlays are both in it).
 TEST_F(CaptureRun, KeepAspectCentresTheReferencePictureBetweenBlackBars) {
-    const int ms = 20800;
+    const int ms = 21633;
     const Picture reference =
         readPng(std::string(TUHKALA_SOURCE_DIR "/tests/golden/at-") + std::to_string(ms) + ".png");
     ASSERT_EQ(reference.problem, "");
