@@ -35,9 +35,7 @@ int ekaSetup() {
 }
 
 void ekaRender(float frameTime) {
-    // The opaque full-screen background below replaces every pixel, so only
-    // depth is cleared.
-    glClear(GL_DEPTH_BUFFER_BIT);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     drawImage(ekaBackgroundTexture, 0.0f, 0.0f, 640.0f, 480.0f, 1.0f, false);
 
     const float s = static_cast<float>(std::sin(ekaAngle * 0.017452777777777779));

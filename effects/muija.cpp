@@ -59,9 +59,7 @@ void muijaRender(float frameTime) {
         muijaSetup();
         firstFrame = 0;
     }
-    // The opaque full-screen background below replaces every pixel, so only
-    // depth is cleared.
-    glClear(GL_DEPTH_BUFFER_BIT);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     drawImage(muijaBackground, 0.0f, 0.0f, 640.0f, 480.0f, 1.0f, false);
 
     glLoadIdentity();
