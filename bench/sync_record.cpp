@@ -204,8 +204,8 @@ void startSound(Sound& s, const std::string& sinkName) {
         fail(s.source + " runs at " + std::to_string(s.sourceSpec.rate) + " Hz, not " +
              std::to_string(s.rate) + " Hz");
     }
-    pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(s.rate), 1};
-    s.stream = pa_stream_new(s.context, "sync meter monitor", &spec, nullptr);
+    pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(s.rate), 1};
+    s.stream = pa_stream_new(s.context, "sync meter monitor", &format, nullptr);
     pa_stream_set_state_callback(s.stream, onStreamState, &s);
     pa_stream_set_read_callback(s.stream, onRead, &s);
     // Small fragments keep the sink's own latency small as well (a monitor
