@@ -106,6 +106,8 @@ fi
 # The benchmarks' own packages, as bench/run.sh installs them.
 # shellcheck source=scripts/packages.sh
 source "$ROOT_DIR/scripts/packages.sh"
+# shellcheck source=bench/frame_runs.sh
+source "$ROOT_DIR/bench/frame_runs.sh"
 install_missing_packages libassimp-dev libjpeg62-turbo-dev
 if [ "$MEASURE" = instructions ]; then
     install_missing_packages valgrind
@@ -160,12 +162,6 @@ build_bench() {
     echo "$program"
 }
 
-# A preloaded glFinish that waits DELAY_MS after the real one.
-delay_library() {
-    local library="$COMPARE_DIR/delay_finish.so"
-    cc -O2 -shared -fPIC -o "$library" "$ROOT_DIR/bench/delay_finish.c" -ldl
-    echo "$library"
-}
 
 mkdir -p "$COMPARE_DIR"
 base_commit="$(resolve "$1")"
@@ -174,7 +170,9 @@ base_program="$(build_bench "$base_commit")"
 head_program="$(build_bench "$head_commit")"
 preload=""
 if [ "$DELAY_MS" != "0" ]; then
-    preload="$(delay_library)"
+    # A preloaded glFinish that waits DELAY_MS after the real one.
+    preload="$COMPARE_DIR/delay_finish.so"
+    build_delay_library "$preload"
 fi
 
 work="$(mktemp -d)"
@@ -183,39 +181,13 @@ results="$work/results"
 export SDL_AUDIODRIVER="${SDL_AUDIODRIVER:-dummy}"
 load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
 
-# One run of a side; appends its rows to the results.
-run_one() {
-    local side="$1" round="$2" program="$3"
-    local run="$work/$side-$round"
-    mkdir -p "$run"
-    local -a prefix=()
-    if [ "$MEASURE" = instructions ]; then
-        # A dump after each music position's offline render and after each
-        # swap: every swap's dump holds one frame.
-        prefix=(env LP_NUM_THREADS=0 MESA_SHADER_CACHE_DISABLE=true valgrind --tool=callgrind
-            "--dump-after=platform::OfflineModule::positionAtMs*"
-            "--dump-after=platform::swapBuffers*" "--callgrind-out-file=$run/profile")
-    elif [ "$side" = HEAD ] && [ -n "$preload" ]; then
-        prefix=(env "DELAY_FINISH_MS=$DELAY_MS" "LD_PRELOAD=$preload")
-    fi
-    if ! (cd "$(dirname "$program")" &&
-        "${prefix[@]}" "$program" "$FRAMES" >"$run/table" 2>"$run/log"); then
-        echo "compare.sh: $program failed in round $round:" >&2
-        tail -n 5 "$run/log" >&2
-        exit 1
-    fi
-    if [ "$MEASURE" = instructions ]; then
-        python3 "$TABLE" profile "$side" "$round" "$FRAMES" "$run" >>"$results"
-    else
-        python3 "$TABLE" rows "$side" "$round" <"$run/table" >>"$results"
-    fi
-    rm -rf "$run"
-}
 
 for round in $(seq "$ROUNDS"); do
     echo "round $round of $ROUNDS: BASE, HEAD" >&2
-    run_one BASE "$round" "$base_program"
-    run_one HEAD "$round" "$head_program"
+    run_frame_bench compare.sh BASE "$round" "$base_program" "$work/BASE-$round" "" "$results"
+    rm -rf "$work/BASE-$round"
+    run_frame_bench compare.sh HEAD "$round" "$head_program" "$work/HEAD-$round" "$preload" "$results"
+    rm -rf "$work/HEAD-$round"
 done
 
 describe() {

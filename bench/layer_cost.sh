@@ -37,6 +37,8 @@ fi
 ROOT_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="$(realpath -m "${1:-$ROOT_DIR/build-bench}")"
 TABLE="$ROOT_DIR/bench/compare_table.py"
+# shellcheck source=bench/frame_runs.sh
+source "$ROOT_DIR/bench/frame_runs.sh"
 ROUNDS="${LAYER_ROUNDS:-5}"
 MEASURE="${LAYER_MEASURE:-time}"
 FRAMES="${LAYER_FRAMES:-200}"
@@ -80,34 +82,20 @@ export SDL_AUDIODRIVER="${SDL_AUDIODRIVER:-dummy}"
 preload=""
 if [ "$DELAY_MS" != "0" ]; then
     preload="$work/delay_finish.so"
-    cc -O2 -shared -fPIC -o "$preload" "$ROOT_DIR/bench/delay_finish.c" -ldl
+    build_delay_library "$preload"
 fi
 load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
 
+# One run of a side: its frame rows, and timing, its submit rows; the
+# layer's draws a frame, per scene, from its last run.
 run_one() {
-    local side="$1" round="$2" program="$3"
+    local side="$1" round="$2" program="$3" delayed=""
+    [ "$side" = layer ] && delayed="$preload"
     local run="$work/$side-$round"
-    mkdir -p "$run"
-    local -a prefix=()
-    if [ "$MEASURE" = instructions ]; then
-        prefix=(env LP_NUM_THREADS=0 MESA_SHADER_CACHE_DISABLE=true valgrind --tool=callgrind
-            "--dump-after=platform::OfflineModule::positionAtMs*"
-            "--dump-after=platform::swapBuffers*" "--callgrind-out-file=$run/profile")
-    elif [ "$side" = layer ] && [ -n "$preload" ]; then
-        prefix=(env "DELAY_FINISH_MS=$DELAY_MS" "LD_PRELOAD=$preload")
-    fi
-    if ! (cd "$BUILD_DIR" && "${prefix[@]}" "./$program" "$FRAMES" >"$run/table" 2>"$run/log"); then
-        echo "layer_cost.sh: $program failed in round $round:" >&2
-        tail -n 5 "$run/log" >&2
-        exit 1
-    fi
-    if [ "$MEASURE" = instructions ]; then
-        python3 "$TABLE" profile "$side" "$round" "$FRAMES" "$run" >>"$work/frames"
-    else
-        python3 "$TABLE" rows "$side" "$round" <"$run/table" >>"$work/frames"
+    run_frame_bench layer_cost.sh "$side" "$round" "$BUILD_DIR/$program" "$run" "$delayed" "$work/frames"
+    if [ "$MEASURE" != instructions ]; then
         python3 "$TABLE" submits "$side" "$round" <"$run/table" >>"$work/submits"
     fi
-    # The layer's draws a frame, per scene, from its last run.
     if [ "$side" = layer ]; then
         grep -h "draws" "$run/table" >"$work/draws" || true
     fi
