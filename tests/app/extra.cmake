@@ -20,7 +20,7 @@ endif()
 if(TARGET tuhkalademo)
     # The live sound test runs the show binary.
     add_dependencies(app_tests tuhkalademo)
-    foreach(MODE properties framed escape fullscreen resized no-video no-gl)
+    foreach(MODE properties framed fullscreen resized no-video no-gl)
         set(NAME app_window_${MODE})
         if(MODE MATCHES "^no-")
             set(NAME app_startup_${MODE})
