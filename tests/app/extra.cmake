@@ -1,7 +1,6 @@
 # Script tests of the real show binary (show_test.sh): its window under a
 # private Xvfb, the ways a user ends it, its start-up failures, and what the
-# full-screen and resized windows show (each run checks what it can of one
-# start of the show, and ends it one of the ways). A test whose tools are not installed
+# full-screen and resized windows show. A test whose tools are not installed
 # reports itself skipped (exit status 77). command_line_test.sh asks the three
 # programs for help, version and usage errors.
 find_package(X11)
@@ -34,8 +33,7 @@ if(TARGET tuhkalademo)
     endforeach()
     # Every frame up to the instant is drawn at 1920x1080 on a software
     # renderer, and captured once more: two cores' work, never beside the live
-    # sound test, which plays in real time (schedule.cmake). COST: seconds on
-    # an idle machine, so that a first run starts the longest tests first.
+    # sound test, which plays in real time (schedule.cmake, also for COST).
     set_tests_properties(app_window_fullscreen PROPERTIES TIMEOUT 300 COST 5
                                                           RESOURCE_LOCK real_time_sound)
     add_test(NAME app_command_line
