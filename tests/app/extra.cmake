@@ -31,7 +31,7 @@ if(TARGET tuhkalademo)
                  WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
         set_tests_properties(${NAME} PROPERTIES LABELS app SKIP_RETURN_CODE 77 TIMEOUT 120)
     endforeach()
-    # Every frame up to the instant is drawn at 1920x1080 on a software
+    # Every frame up to the instant is drawn at 1280x720 on a software
     # renderer, and captured once more: two cores' work, never beside the live
     # sound test, which plays in real time (schedule.cmake, also for COST).
     set_tests_properties(app_window_fullscreen PROPERTIES TIMEOUT 300 COST 5

@@ -9,9 +9,9 @@
 # request. Escape is tested with key presses kept out of the show's event
 # queue (TUHKALA_TEST_NO_KEY_EVENTS), so that only its held-key test can end it.
 # The picture keeps its 4:3 shape where asked:
-# - fullscreen: on a 1920x1080 screen, --fullscreen covers it; columns 0-239
-#   and 1680-1919 are black, and between them is the picture that
-#   tuhkala-capture --size 1440x1080 --keep-aspect draws at the same instant
+# - fullscreen: on a 1280x720 screen, --fullscreen covers it; columns 0-159
+#   and 1120-1279 are black, and between them is the picture that
+#   tuhkala-capture --size 960x720 --keep-aspect draws at the same instant
 #   (the show runs under the capture's clock through TUHKALA_TEST_FRAME), and
 #   the pointer over it is invisible;
 # - resized: a --window 800x600 resized to 1000x500 draws a centred 666x500
@@ -25,7 +25,7 @@ set -u
 MODE="$1" SHOW="$2" SEND_CLOSE="${3:-}" SCREEN_CHECK="${4:-}" CAPTURE="${5:-}"
 # The instant the full-screen picture is compared at: "toka efu", the lit ball
 # in front of the background, at 1 frame a second (22 passes: each is drawn
-# at 1920x1080 by a software renderer).
+# at 1280x720 by a software renderer).
 TEST_MS=21000 TEST_FPS=1
 TITLE="Varjoinen Tuhkalademo by Rautakivi (Smog in 9kb)"
 CLASS="Tuhkala Rautakivi"
@@ -99,7 +99,7 @@ xdo() { timeout 10 xdotool "$@"; }
 
 # A display of our own: key presses must not reach anyone else's session.
 SCREEN=1024x768
-[ "$MODE" = fullscreen ] && SCREEN=1920x1080
+[ "$MODE" = fullscreen ] && SCREEN=1280x720
 # The resized window stays centred where the 800x600 one was: it must fit.
 [ "$MODE" = resized ] && SCREEN=1280x1024
 Xvfb -displayfd 3 -screen 0 "${SCREEN}x24" -nolisten tcp 3>"$WORK/display" 2>"$WORK/xvfb.log" &
@@ -168,7 +168,7 @@ focus() {
 case "$MODE" in
 fullscreen)
     # The capture draws the same instant meanwhile.
-    "$CAPTURE" --quiet --size 1440x1080 --keep-aspect --fps "$TEST_FPS" --at "$TEST_MS" \
+    "$CAPTURE" --quiet --size 960x720 --keep-aspect --fps "$TEST_FPS" --at "$TEST_MS" \
         -o "$WORK/capture/" >"$WORK/capture.log" 2>&1 &
     CAPTURE_PID=$!
     poll "grep -qs '^tuhkalademo: holding' '$WORK/show.out' || ! alive" 2400
@@ -178,8 +178,8 @@ fullscreen)
     CAPTURE_PID=""
     area="$(client_area)"
     echo "window inside: $area (width height x y)"
-    [ "$area" = "1920 1080 0 0" ] || fail "the window does not cover the 1920x1080 screen"
-    "$SCREEN_CHECK" --pointer-hidden "$WID" 1920 1080 240 0 1440 1080 \
+    [ "$area" = "1280 720 0 0" ] || fail "the window does not cover the 1280x720 screen"
+    "$SCREEN_CHECK" --pointer-hidden "$WID" 1280 720 160 0 960 720 \
         "$WORK/capture/at-$TEST_MS.png" ||
         fail "the full-screen picture is not the capture's between black bars, or the pointer shows"
     # Any key still ends the show.
