@@ -184,38 +184,10 @@ TEST_F(Render, PicturesSampleTheMipmapLevelTheirSizeCallsFor) {
     Texture* picture = textures.back().get();
     uploadTexturePixels(picture, 3, 64, 64, checks.data());
     EXPECT_EQ(picture->levelWidth * 1000 + picture->levelHeight, 64064);
-    // The same quad through plain GL, as the overlay draws it.
-    auto plainDraw = [&](float x0, float y0, float x1, float y1) {
-        glPushAttrib(GL_ALL_ATTRIB_BITS);
-        glDisable(GL_DEPTH_TEST);
-        glDisable(GL_BLEND);
-        picture->bind();
-        glMatrixMode(GL_PROJECTION);
-        glPushMatrix();
-        glLoadIdentity();
-        glOrtho(0.0, 1.0, 1.0, 0.0, -1.0, 1.0);
-        glMatrixMode(GL_MODELVIEW);
-        glPushMatrix();
-        glLoadIdentity();
-        const float left = x0 * (1.0f / 640.0f), right = x1 * (1.0f / 640.0f);
-        const float top = y0 * (1.0f / 480.0f), bottom = y1 * (1.0f / 480.0f);
-        glBegin(GL_QUADS);
-        glColor4f(1, 1, 1, 1);
-        glTexCoord2f(0, 0);
-        glVertex2f(left, top);
-        glTexCoord2f(0, 1);
-        glVertex2f(left, bottom);
-        glTexCoord2f(1, 1);
-        glVertex2f(right, bottom);
-        glTexCoord2f(1, 0);
-        glVertex2f(right, top);
-        glEnd();
-        glPopMatrix();
-        glMatrixMode(GL_PROJECTION);
-        glPopMatrix();
-        glMatrixMode(GL_MODELVIEW);
-        glPopAttrib();
-    };
+    // The same texture object without its recorded size: the overlay never
+    // takes it off its mipmaps.
+    Texture mipmapped = *picture;
+    mipmapped.levelWidth = mipmapped.levelHeight = 0;
     // Drawn sizes in pixels: 48 is 4/3 texels to a pixel, the last size
     // sampled from level 0; 44 and below take level 1.
     for (const int scale : {1, 2}) {
@@ -227,7 +199,7 @@ TEST_F(Render, PicturesSampleTheMipmapLevelTheirSizeCallsFor) {
             drawImage(picture, x0, y0, x1, y1, 1.0f, false);
             const Picture overlay = grabFrame();
             clearTo(0, 0, 1);
-            plainDraw(x0, y0, x1, y1);
+            drawImage(&mipmapped, x0, y0, x1, y1, 1.0f, false);
             EXPECT_TRUE(overlay.rgb == grabFrame().rgb) << pixels << " pixels at 1/" << scale;
         }
     }
