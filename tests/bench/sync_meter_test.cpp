@@ -44,12 +44,9 @@ std::vector<float> noise(size_t n, unsigned seed) {
 }
 
 std::vector<uint8_t> flat(int r, int g, int b) {
-    std::vector<uint8_t> cells(CELLS_X * CELLS_Y * 3);
-    for (size_t i = 0; i < cells.size(); i += 3) {
-        cells[i] = uint8_t(r);
-        cells[i + 1] = uint8_t(g);
-        cells[i + 2] = uint8_t(b);
-    }
+    std::vector<uint8_t> cells;
+    for (int i = 0; i < CELLS_X * CELLS_Y; ++i)
+        cells.insert(cells.end(), {uint8_t(r), uint8_t(g), uint8_t(b)});
     return cells;
 }
 
@@ -71,28 +68,22 @@ std::vector<Template> madeUpImages() {
     unsigned seed = 1;
     for (const ImageUse& use : eventImages()) {
         std::vector<uint8_t> rgb(64 * 64 * 3);
-        std::mt19937 random(seed++);
+        ++seed;
         for (size_t i = 0; i < rgb.size(); i += 3) {
             // Blocks of 8x8 pixels, so that the cells keep the pattern.
             const size_t x = (i / 3) % 64 / 8, y = (i / 3) / 64 / 8;
             std::mt19937 block(unsigned(seed * 1000 + y * 8 + x));
-            rgb[i] = uint8_t(block() % 200 + 30);
-            rgb[i + 1] = uint8_t(block() % 200 + 30);
-            rgb[i + 2] = uint8_t(block() % 200 + 30);
+            for (size_t k = i; k < i + 3; ++k)
+                rgb[k] = uint8_t(block() % 200 + 30);
         }
-        (void)random;
         images.push_back(makeTemplate(rgb.data(), 64, 64, use.rect));
     }
     return images;
 }
 
-Picture picture(double ms, std::vector<uint8_t> cells, bool exact = true) {
-    Picture p;
-    p.firstMs = p.lastMs = ms;
-    p.exact = exact;
-    p.drawings = 1;
-    p.cells = std::move(cells);
-    return p;
+// One drawing that reached the screen at ms.
+Picture picture(double ms, std::vector<uint8_t> cells) {
+    return Picture{ms, ms, true, 1, std::move(cells)};
 }
 
 } // namespace
@@ -304,31 +295,13 @@ struct MadeUp {
         song.samples = noise(6 * 64 * 2205, 11);
         for (uint32_t k = 0; k < 6 * 64; ++k)
             song.rows.push_back({uint64_t(k) * 2205, (k / 64) | (k % 64) << 16});
-        Event white, green, black;
-        white.name = "white";
-        white.kind = "scene";
-        white.order = 1;
-        white.look = Look::White;
-        green.name = "green";
-        green.kind = "fade";
-        green.order = 2;
-        green.look = Look::Green;
-        black.name = "black";
-        black.kind = "fade";
-        black.order = 4;
-        black.row = 8;
-        black.look = Look::Black;
-        events = {white, green, black};
-        for (int row = 1; row < 64; ++row) {
-            Event e;
-            e.name = "letter";
-            e.kind = "letter";
-            e.order = 3;
-            e.row = row;
-            e.look = Look::Letter;
-            e.letter = row % 3;
-            events.push_back(e);
-        }
+        // Fields: name, kind, order, row, look, look after, image, other
+        // image, letter.
+        events = {{"white", "scene", 1, 0, Look::White},
+                  {"green", "fade", 2, 0, Look::Green},
+                  {"black", "fade", 4, 8, Look::Black}};
+        for (int row = 1; row < 64; ++row)
+            events.push_back({"letter", "letter", 3, row, Look::Letter, true, -1, -1, row % 3});
     }
 
     double soundAt(int order, int row, double soundDelayMs) const {
