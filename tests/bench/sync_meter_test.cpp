@@ -304,9 +304,8 @@ struct MadeUp {
             events.push_back({"letter", "letter", 3, row, Look::Letter, true, -1, -1, row % 3});
     }
 
-    double soundAt(int order, int row, double soundDelayMs) const {
-        return 10000 + 500 + (order * 64 + row) * 50.0 + soundDelayMs;
-    }
+    // When the sound of a row is played, with no delay.
+    double soundAt(int order, int row) const { return 10000 + 500 + (order * 64 + row) * 50.0; }
 
     // The run with the pictures `offsetMs` after the sound, and then the
     // sound late by soundDelayMs.
@@ -317,16 +316,16 @@ struct MadeUp {
         r.sound.insert(r.sound.end(), song.samples.begin(), song.samples.end());
         for (int k = 0; k < 2000; ++k)
             r.timing.push_back(tie(k * 441.0, 10000 + k * 10.0 + soundDelayMs));
-        const double whiteAt = soundAt(1, 0, 0) + offsetMs;
-        const double greenAt = soundAt(2, 0, 0) + offsetMs;
-        const double blackAt = soundAt(4, 8, 0) + offsetMs;
+        const double whiteAt = soundAt(1, 0) + offsetMs;
+        const double greenAt = soundAt(2, 0) + offsetMs;
+        const double blackAt = soundAt(4, 8) + offsetMs;
         for (double ms = 10000; ms < 10000 + 6 * 3200 + 1000; ms += 10) {
             std::vector<uint8_t> cells = flat(70, 40, 30);
             if (ms >= whiteAt && ms < whiteAt + 500)
                 cells = flat(255, 255, 255);
             if (ms >= greenAt && ms < greenAt + 500)
                 cells = flat(0, 255, 0);
-            const double lettersFrom = soundAt(3, 0, 0) + offsetMs;
+            const double lettersFrom = soundAt(3, 0) + offsetMs;
             if (ms >= lettersFrom && ms < lettersFrom + 3200) {
                 const int row = int((ms - lettersFrom) / 50);
                 cells = flat(20, 6, 4);
@@ -356,7 +355,7 @@ TEST(SyncMeter, WholeMeasurementAndItsSelfCheck) {
     for (size_t i = 0; i < m.events.size(); ++i) {
         const Offset& o = base.offsets[i];
         ASSERT_TRUE(o.ok) << m.events[i].name << " row " << m.events[i].row << ": " << o.why;
-        const double sound = m.soundAt(m.events[i].order, m.events[i].row, 0);
+        const double sound = m.soundAt(m.events[i].order, m.events[i].row);
         EXPECT_NEAR(o.soundMs, sound, 1e-6);
         EXPECT_NEAR(o.offsetMs, pictureAtOrAfter(sound + 23) - sound, 1e-6) << m.events[i].name;
         ++measured;

@@ -114,10 +114,9 @@ int visibleCursorPixels(Window window, int width, int height) {
 
 int brightest(const kit::Picture& screen, int x0, int y0, int x1, int y1) {
     int most = 0;
-    for (int y = y0; y < y1; ++y) {
+    for (int y = y0; y < y1; ++y)
         for (int x = x0; x < x1; ++x)
             most = std::max(most, kit::distance(screen.at(x, y), {0, 0, 0}));
-    }
     return most;
 }
 
