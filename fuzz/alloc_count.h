@@ -19,9 +19,8 @@ inline thread_local bool counting = false;
 inline thread_local size_t counted = 0;
 
 inline void onMalloc(const volatile void*, size_t size) {
-    if (counting) {
+    if (counting)
         counted += size;
-    }
 }
 
 inline void onFree(const volatile void*) {}

@@ -60,17 +60,12 @@ void record(char row, float frameTime) {
     if (n < s.renderCosts.size())
         s.now += s.renderCosts[n];
 }
-void renderA(float t) {
-    record('A', t);
-}
-void renderB(float t) {
-    record('B', t);
-}
-void renderC(float t) {
-    record('C', t);
+// A scene's render call, recorded as Row.
+template <char Row> void render(float t) {
+    record(Row, t);
 }
 
-const EffectEntry LONG_TABLE[] = {{"a", renderA, 0, 1000000}, {nullptr, nullptr, 0, 0}};
+const EffectEntry LONG_TABLE[] = {{"a", render<'A'>, 0, 1000000}, {nullptr, nullptr, 0, 0}};
 
 // What a run left: the callbacks called, swaps, releases, clock readings,
 // messages taken, and the types of the events still queued (emptying it).
@@ -151,9 +146,9 @@ TEST_F(FrameLoop, ScheduleTimeIsTheSameAcrossAWrapOfTheCounter) {
     EXPECT_EQ(platform::ticksBetween(0xFFFFFF00u, 0x00000100u), 0x200u);
     s.now = 0xFFFFFFF0u; // wraps 16 ms into the show
     s.renderCosts.assign(20, 5);
-    const EffectEntry table[] = {{"a", renderA, 0, 9},
-                                 {"b", renderB, 10, 29},
-                                 {"c", renderC, 30, 40},
+    const EffectEntry table[] = {{"a", render<'A'>, 0, 9},
+                                 {"b", render<'B'>, 10, 29},
+                                 {"c", render<'C'>, 30, 40},
                                  {nullptr, nullptr, 0, 0}};
     runFrameLoopWith(table);
     // The pass past the end draws nothing but still swaps, then ends.

@@ -44,12 +44,9 @@ std::vector<float> noise(size_t n, unsigned seed) {
 }
 
 std::vector<uint8_t> flat(int r, int g, int b) {
-    std::vector<uint8_t> cells(CELLS_X * CELLS_Y * 3);
-    for (size_t i = 0; i < cells.size(); i += 3) {
-        cells[i] = uint8_t(r);
-        cells[i + 1] = uint8_t(g);
-        cells[i + 2] = uint8_t(b);
-    }
+    std::vector<uint8_t> cells;
+    for (int i = 0; i < CELLS_X * CELLS_Y; ++i)
+        cells.insert(cells.end(), {uint8_t(r), uint8_t(g), uint8_t(b)});
     return cells;
 }
 
@@ -71,28 +68,22 @@ std::vector<Template> madeUpImages() {
     unsigned seed = 1;
     for (const ImageUse& use : eventImages()) {
         std::vector<uint8_t> rgb(64 * 64 * 3);
-        std::mt19937 random(seed++);
+        ++seed;
         for (size_t i = 0; i < rgb.size(); i += 3) {
             // Blocks of 8x8 pixels, so that the cells keep the pattern.
             const size_t x = (i / 3) % 64 / 8, y = (i / 3) / 64 / 8;
             std::mt19937 block(unsigned(seed * 1000 + y * 8 + x));
-            rgb[i] = uint8_t(block() % 200 + 30);
-            rgb[i + 1] = uint8_t(block() % 200 + 30);
-            rgb[i + 2] = uint8_t(block() % 200 + 30);
+            for (size_t k = i; k < i + 3; ++k)
+                rgb[k] = uint8_t(block() % 200 + 30);
         }
-        (void)random;
         images.push_back(makeTemplate(rgb.data(), 64, 64, use.rect));
     }
     return images;
 }
 
-Picture picture(double ms, std::vector<uint8_t> cells, bool exact = true) {
-    Picture p;
-    p.firstMs = p.lastMs = ms;
-    p.exact = exact;
-    p.drawings = 1;
-    p.cells = std::move(cells);
-    return p;
+// One drawing that reached the screen at ms.
+Picture picture(double ms, std::vector<uint8_t> cells) {
+    return Picture{ms, ms, true, 1, std::move(cells)};
 }
 
 } // namespace
@@ -304,36 +295,17 @@ struct MadeUp {
         song.samples = noise(6 * 64 * 2205, 11);
         for (uint32_t k = 0; k < 6 * 64; ++k)
             song.rows.push_back({uint64_t(k) * 2205, (k / 64) | (k % 64) << 16});
-        Event white, green, black;
-        white.name = "white";
-        white.kind = "scene";
-        white.order = 1;
-        white.look = Look::White;
-        green.name = "green";
-        green.kind = "fade";
-        green.order = 2;
-        green.look = Look::Green;
-        black.name = "black";
-        black.kind = "fade";
-        black.order = 4;
-        black.row = 8;
-        black.look = Look::Black;
-        events = {white, green, black};
-        for (int row = 1; row < 64; ++row) {
-            Event e;
-            e.name = "letter";
-            e.kind = "letter";
-            e.order = 3;
-            e.row = row;
-            e.look = Look::Letter;
-            e.letter = row % 3;
-            events.push_back(e);
-        }
+        // Fields: name, kind, order, row, look, look after, image, other
+        // image, letter.
+        events = {{"white", "scene", 1, 0, Look::White},
+                  {"green", "fade", 2, 0, Look::Green},
+                  {"black", "fade", 4, 8, Look::Black}};
+        for (int row = 1; row < 64; ++row)
+            events.push_back({"letter", "letter", 3, row, Look::Letter, true, -1, -1, row % 3});
     }
 
-    double soundAt(int order, int row, double soundDelayMs) const {
-        return 10000 + 500 + (order * 64 + row) * 50.0 + soundDelayMs;
-    }
+    // When the sound of a row is played, with no delay.
+    double soundAt(int order, int row) const { return 10000 + 500 + (order * 64 + row) * 50.0; }
 
     // The run with the pictures `offsetMs` after the sound, and then the
     // sound late by soundDelayMs.
@@ -344,16 +316,16 @@ struct MadeUp {
         r.sound.insert(r.sound.end(), song.samples.begin(), song.samples.end());
         for (int k = 0; k < 2000; ++k)
             r.timing.push_back(tie(k * 441.0, 10000 + k * 10.0 + soundDelayMs));
-        const double whiteAt = soundAt(1, 0, 0) + offsetMs;
-        const double greenAt = soundAt(2, 0, 0) + offsetMs;
-        const double blackAt = soundAt(4, 8, 0) + offsetMs;
+        const double whiteAt = soundAt(1, 0) + offsetMs;
+        const double greenAt = soundAt(2, 0) + offsetMs;
+        const double blackAt = soundAt(4, 8) + offsetMs;
         for (double ms = 10000; ms < 10000 + 6 * 3200 + 1000; ms += 10) {
             std::vector<uint8_t> cells = flat(70, 40, 30);
             if (ms >= whiteAt && ms < whiteAt + 500)
                 cells = flat(255, 255, 255);
             if (ms >= greenAt && ms < greenAt + 500)
                 cells = flat(0, 255, 0);
-            const double lettersFrom = soundAt(3, 0, 0) + offsetMs;
+            const double lettersFrom = soundAt(3, 0) + offsetMs;
             if (ms >= lettersFrom && ms < lettersFrom + 3200) {
                 const int row = int((ms - lettersFrom) / 50);
                 cells = flat(20, 6, 4);
@@ -383,7 +355,7 @@ TEST(SyncMeter, WholeMeasurementAndItsSelfCheck) {
     for (size_t i = 0; i < m.events.size(); ++i) {
         const Offset& o = base.offsets[i];
         ASSERT_TRUE(o.ok) << m.events[i].name << " row " << m.events[i].row << ": " << o.why;
-        const double sound = m.soundAt(m.events[i].order, m.events[i].row, 0);
+        const double sound = m.soundAt(m.events[i].order, m.events[i].row);
         EXPECT_NEAR(o.soundMs, sound, 1e-6);
         EXPECT_NEAR(o.offsetMs, pictureAtOrAfter(sound + 23) - sound, 1e-6) << m.events[i].name;
         ++measured;

@@ -24,73 +24,39 @@ namespace {
 constexpr int WIDTH = 160;
 constexpr int HEIGHT = 120;
 
-// One set of GL 1.1 and GLU calls: the system's or the layer's.
-struct Api {
-    void (*enable)(GLenum);
-    void (*disable)(GLenum);
-    void (*shadeModel)(GLenum);
-    void (*clearColor)(GLclampf, GLclampf, GLclampf, GLclampf);
-    void (*clear)(GLbitfield);
-    void (*depthFunc)(GLenum);
-    void (*cullFace)(GLenum);
-    void (*blendFunc)(GLenum, GLenum);
-    void (*viewport)(GLint, GLint, GLsizei, GLsizei);
-    void (*matrixMode)(GLenum);
-    void (*loadIdentity)();
-    void (*pushMatrix)();
-    void (*popMatrix)();
-    void (*rotatef)(GLfloat, GLfloat, GLfloat, GLfloat);
-    void (*translatef)(GLfloat, GLfloat, GLfloat);
-    void (*ortho)(GLdouble, GLdouble, GLdouble, GLdouble, GLdouble, GLdouble);
-    void (*begin)(GLenum);
-    void (*end)();
-    void (*vertex3f)(GLfloat, GLfloat, GLfloat);
-    void (*vertex2f)(GLfloat, GLfloat);
-    void (*normal3f)(GLfloat, GLfloat, GLfloat);
-    void (*color4f)(GLfloat, GLfloat, GLfloat, GLfloat);
-    void (*texCoord2f)(GLfloat, GLfloat);
-    void (*lightfv)(GLenum, GLenum, const GLfloat*);
-    void (*genTextures)(GLsizei, GLuint*);
-    void (*bindTexture)(GLenum, GLuint);
-    void (*texParameteri)(GLenum, GLenum, GLint);
-    void (*texImage2D)(GLenum, GLint, GLint, GLsizei, GLsizei, GLint, GLenum, GLenum,
-                       const GLvoid*);
-    void (*pixelStorei)(GLenum, GLint);
-    void (*pushAttrib)(GLbitfield);
-    void (*popAttrib)();
-    void (*perspective)(GLdouble, GLdouble, GLdouble, GLdouble);
-    void (*lookAt)(GLdouble, GLdouble, GLdouble, GLdouble, GLdouble, GLdouble, GLdouble, GLdouble,
-                   GLdouble);
-    GLint (*build2DMipmaps)(GLenum, GLint, GLint, GLint, GLenum, GLenum, const void*);
-    void (*getTexLevelParameteriv)(GLenum, GLint, GLenum, GLint*);
-    void (*texEnvi)(GLenum, GLenum, GLint);
-};
-
-const Api SYSTEM = {
-    glEnable,       glDisable,       glShadeModel, glClearColor,      glClear,
-    glDepthFunc,    glCullFace,      glBlendFunc,  glViewport,        glMatrixMode,
-    glLoadIdentity, glPushMatrix,    glPopMatrix,  glRotatef,         glTranslatef,
-    glOrtho,        glBegin,         glEnd,        glVertex3f,        glVertex2f,
-    glNormal3f,     glColor4f,       glTexCoord2f, glLightfv,         glGenTextures,
-    glBindTexture,  glTexParameteri, glTexImage2D, glPixelStorei,     glPushAttrib,
-    glPopAttrib,    gluPerspective,  gluLookAt,    gluBuild2DMipmaps, glGetTexLevelParameteriv,
-    glTexEnvi};
-
+// Every GL 1.1 and GLU call the scenes make, as the layer's name and the
+// system's function. Both sets below are made from this one list, so they
+// cannot fall out of step, and each layer call must have the system call's
+// exact type.
 // clang-format off
-const Api LAYER = {
-    gl11::enable,                 gl11::disable,                gl11::shadeModel,
-    gl11::clearColor,             gl11::clear,                  gl11::depthFunc,
-    gl11::cullFace,               gl11::blendFunc,              gl11::viewport,
-    gl11::matrixMode,             gl11::loadIdentity,           gl11::pushMatrix,
-    gl11::popMatrix,              gl11::rotatef,                gl11::translatef,
-    gl11::ortho,                  gl11::begin,                  gl11::end,
-    gl11::vertex3f,               gl11::vertex2f,               gl11::normal3f,
-    gl11::color4f,                gl11::texCoord2f,             gl11::lightfv,
-    gl11::genTextures,            gl11::bindTexture,            gl11::texParameteri,
-    gl11::texImage2D,             gl11::pixelStorei,            gl11::pushAttrib,
-    gl11::popAttrib,              gl11::perspective,            gl11::lookAt,
-    gl11::build2DMipmaps,         gl11::getTexLevelParameteriv, gl11::texEnvi};
+#define GL_CALLS(X)                                                                                \
+    X(enable, glEnable) X(disable, glDisable) X(shadeModel, glShadeModel)                          \
+    X(clearColor, glClearColor) X(clear, glClear) X(depthFunc, glDepthFunc)                        \
+    X(cullFace, glCullFace) X(blendFunc, glBlendFunc) X(viewport, glViewport)                      \
+    X(matrixMode, glMatrixMode) X(loadIdentity, glLoadIdentity) X(pushMatrix, glPushMatrix)        \
+    X(popMatrix, glPopMatrix) X(rotatef, glRotatef) X(translatef, glTranslatef)                    \
+    X(ortho, glOrtho) X(begin, glBegin) X(end, glEnd)                                              \
+    X(vertex3f, glVertex3f) X(vertex2f, glVertex2f) X(normal3f, glNormal3f)                        \
+    X(color4f, glColor4f) X(texCoord2f, glTexCoord2f) X(lightfv, glLightfv)                        \
+    X(genTextures, glGenTextures) X(bindTexture, glBindTexture) X(texParameteri, glTexParameteri)  \
+    X(texImage2D, glTexImage2D) X(pixelStorei, glPixelStorei) X(pushAttrib, glPushAttrib)          \
+    X(popAttrib, glPopAttrib) X(perspective, gluPerspective) X(lookAt, gluLookAt)                  \
+    X(build2DMipmaps, gluBuild2DMipmaps) X(texEnvi, glTexEnvi)                                     \
+    X(getTexLevelParameteriv, glGetTexLevelParameteriv)
 // clang-format on
+
+// One set of the calls: the system's or the layer's.
+struct Api {
+#define MEMBER(name, system) decltype(&system) name;
+    GL_CALLS(MEMBER)
+#undef MEMBER
+};
+#define SYSTEM_CALL(name, system) system,
+#define LAYER_CALL(name, system) gl11::name,
+const Api SYSTEM = {GL_CALLS(SYSTEM_CALL)};
+const Api LAYER = {GL_CALLS(LAYER_CALL)};
+#undef SYSTEM_CALL
+#undef LAYER_CALL
 
 // The show's start-up state: perspective 45 degrees, depth test LEQUAL.
 void showStart(const Api& gl) {

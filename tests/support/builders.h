@@ -18,9 +18,8 @@ namespace kit {
 
 inline Bytes cat(std::initializer_list<Bytes> parts) {
     Bytes out;
-    for (const Bytes& part : parts) {
+    for (const Bytes& part : parts)
         out.insert(out.end(), part.begin(), part.end());
-    }
     return out;
 }
 
@@ -44,9 +43,8 @@ inline Bytes str(const std::string& text) {
 }
 inline Bytes floats(std::initializer_list<float> values) {
     Bytes out;
-    for (float v : values) {
+    for (float v : values)
         out = cat({out, f32(v)});
-    }
     return out;
 }
 
@@ -66,16 +64,14 @@ inline Bytes mappingChunk(std::initializer_list<float> uv) {
 // A face chunk from corner triples, then its subchunks.
 inline Bytes faceChunk(std::initializer_list<int> corners, std::initializer_list<Bytes> subs = {}) {
     Bytes out = u16(static_cast<int>(corners.size() / 3));
-    for (size_t i = 0; i < corners.size(); i++) {
+    for (size_t i = 0; i < corners.size(); i++)
         out = cat({out, u16(corners.begin()[i]), i % 3 == 2 ? u16(7) : Bytes()});
-    }
     return chunk(0x4120, {out, cat(subs)});
 }
 inline Bytes groupChunk(const std::string& material, std::initializer_list<int> faceIndices) {
     Bytes out = cat({str(material), u16(static_cast<int>(faceIndices.size()))});
-    for (int index : faceIndices) {
+    for (int index : faceIndices)
         out = cat({out, u16(index)});
-    }
     return chunk(0x4130, {out});
 }
 
@@ -141,9 +137,8 @@ inline Bytes gradientBmp(int width, int height) {
     Bytes bits;
     for (int y = 0; y < height; y++) {
         size_t rowStart = bits.size();
-        for (int x = 0; x < width; x++) {
+        for (int x = 0; x < width; x++)
             bits = cat({bits, Bytes{7, uint8_t(y), uint8_t(x)}});
-        }
         bits.resize(rowStart + (width * 3 + 3) / 4 * 4, 0);
     }
     return bmpFile(infoHeader(width, height, 24), bits);

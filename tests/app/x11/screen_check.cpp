@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "tests/support/kit.h"
@@ -51,28 +52,27 @@ int channel(unsigned long pixel, unsigned long mask) {
     return static_cast<int>(((pixel & mask) >> shift) * 255 / top);
 }
 
+// A connection to the display, closed with its owner.
+using Connection = std::unique_ptr<Display, int (*)(Display*)>;
+Connection connect() {
+    return Connection(XOpenDisplay(nullptr), XCloseDisplay);
+}
+
 bool grab(Window window, int width, int height, kit::Picture* out, std::string* problem) {
-    Display* display = XOpenDisplay(nullptr);
-    if (!display) {
-        *problem = "cannot open the display";
-        return false;
-    }
+    const Connection display = connect();
     XWindowAttributes attributes;
-    if (!XGetWindowAttributes(display, window, &attributes)) {
-        XCloseDisplay(display);
+    if (!display)
+        *problem = "cannot open the display";
+    else if (!XGetWindowAttributes(display.get(), window, &attributes))
         *problem = "no such window";
-        return false;
-    }
-    if (attributes.width != width || attributes.height != height) {
+    else if (attributes.width != width || attributes.height != height)
         *problem = "the window is " + std::to_string(attributes.width) + "x" +
                    std::to_string(attributes.height) + ", not " + std::to_string(width) + "x" +
                    std::to_string(height);
-        XCloseDisplay(display);
+    if (!problem->empty())
         return false;
-    }
-    XImage* image = XGetImage(display, window, 0, 0, width, height, AllPlanes, ZPixmap);
+    XImage* image = XGetImage(display.get(), window, 0, 0, width, height, AllPlanes, ZPixmap);
     if (!image) {
-        XCloseDisplay(display);
         *problem = "the window's picture cannot be read";
         return false;
     }
@@ -89,40 +89,34 @@ bool grab(Window window, int width, int height, kit::Picture* out, std::string* 
         }
     }
     XDestroyImage(image);
-    XCloseDisplay(display);
     return true;
 }
 
 // The visible pixels of the cursor over the window's middle; -1 when the
 // server cannot say.
 int visibleCursorPixels(Window window, int width, int height) {
-    Display* display = XOpenDisplay(nullptr);
-    if (!display)
-        return -1;
+    const Connection display = connect();
     int event = 0, error = 0;
-    int visible = -1;
-    if (XFixesQueryExtension(display, &event, &error)) {
-        XWarpPointer(display, None, window, 0, 0, 0, 0, width / 2, height / 2);
-        XSync(display, False);
-        XFixesCursorImage* cursor = XFixesGetCursorImage(display);
-        if (cursor) {
-            visible = 0;
-            // ARGB in the low 32 bits of each long.
-            for (int i = 0; i < cursor->width * cursor->height; ++i)
-                visible += ((cursor->pixels[i] >> 24) & 0xFF) != 0;
-            XFree(cursor);
-        }
-    }
-    XCloseDisplay(display);
+    if (!display || !XFixesQueryExtension(display.get(), &event, &error))
+        return -1;
+    XWarpPointer(display.get(), None, window, 0, 0, 0, 0, width / 2, height / 2);
+    XSync(display.get(), False);
+    XFixesCursorImage* cursor = XFixesGetCursorImage(display.get());
+    if (!cursor)
+        return -1;
+    int visible = 0;
+    // ARGB in the low 32 bits of each long.
+    for (int i = 0; i < cursor->width * cursor->height; ++i)
+        visible += ((cursor->pixels[i] >> 24) & 0xFF) != 0;
+    XFree(cursor);
     return visible;
 }
 
 int brightest(const kit::Picture& screen, int x0, int y0, int x1, int y1) {
     int most = 0;
-    for (int y = y0; y < y1; ++y) {
+    for (int y = y0; y < y1; ++y)
         for (int x = x0; x < x1; ++x)
             most = std::max(most, kit::distance(screen.at(x, y), {0, 0, 0}));
-    }
     return most;
 }
 
