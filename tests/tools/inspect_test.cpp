@@ -54,6 +54,14 @@ TEST(Inspect, MeshReportsWithAwkwardNames) {
                             "(0.200000018, 0.400000036, 0.600000024), diffuse (1, 0, 0.200000018)"),
               std::string::npos)
         << text.out;
+    // A name chunk that claims 12 bytes more than its material holds ends
+    // with the material: the name does not run on into the next material.
+    ASSERT_TRUE(
+        writeFile(dir + "/overrun.3ds",
+                  file3ds({chunk(0xAFFF, {chunk(0xA000, {Bytes{'a', 'b'}}, 20)}), material("x")})));
+    const std::string overrun = inspect({dir + "/overrun.3ds"}).out;
+    EXPECT_NE(overrun.find("material 0 \"ab\": "), std::string::npos) << overrun;
+    EXPECT_NE(overrun.find("material 1 \"x\": "), std::string::npos) << overrun;
 }
 
 TEST(Inspect, PicturesTheirDumpsAndTheExitStatus) {
