@@ -197,6 +197,7 @@ TEST(DibDecode, RejectionsAndTheirMessages) {
         {bmpFile(infoHeader(1, 1, 7), px), "bit count 7", conversion},
         {bmpFile(infoHeader(1, 1, 24, 4), px), "embedded JPEG", conversion},
         {bmpFile(infoHeader(1, 1, 24, 1), px), "RLE8 at 24 bits", conversion},
+        {bmpFile(cat({infoHeader(1, 1, 8, 2), palette(256, 4)}), px), "RLE4 at 8 bits", conversion},
         {bmpFile(cat({infoHeader(2, -2, 8, 1), palette(256, 4)}), Bytes{0, 1}), "top-down RLE",
          conversion},
         {bmpFile(infoHeader(1, 1, 16, 3), Bytes{1, 2}), "masks past the end", conversion},

@@ -29,7 +29,7 @@ Bytes smallBmp() {
 TEST(Inspect, MeshReportsWithAwkwardNames) {
     const std::string dir = scratchDir("inspect");
     const Bytes file =
-        file3ds({material("q\"b\\c\x01\xe9",
+        file3ds({material("q\"b\\ ~\x1f\x7f\xe9",
                           {chunk(0xA010, {color24(51, 102, 153)}),
                            chunk(0xA020, {color24(255, 0, 51)}), chunk(0xA050, {intPercent(50)})}),
                  object("Box", {triMesh({vertexChunk({0, 0, 0, 1, 0, 0, 0, 1, 0}),
@@ -42,16 +42,26 @@ TEST(Inspect, MeshReportsWithAwkwardNames) {
                   "/odd.3ds\",\"kind\":\"3ds\",\"loaded\":1,\"meshes\":[{\"name\":\"Box\","
                   "\"vertexCount\":3,\"faceCount\":1,\"groupCount\":1,\"groups\":[{"
                   "\"materialIndex\":1,\"faceCount\":1}]}],\"materials\":[{\"name\":"
-                  "\"q\\\"b\\\\c\\u0001\\u00e9\",\"flags\":0,\"ambient\":[0.200000018,0.400000036,"
+                  "\"q\\\"b\\\\ "
+                  "~\\u001f\\u007f\\u00e9\",\"flags\":0,\"ambient\":[0.200000018,0.400000036,"
                   "0.600000024],\"diffuse\":[1,0,0.200000018],\"specular\":[0,0,0],\"opacity\":0.5,"
                   "\"additive\":0,\"mapName\":\"\"}]}\n");
     const RunResult text = inspect({dir + "/odd.3ds"});
     EXPECT_EQ(text.status, 0);
     EXPECT_NE(text.out.find("mesh 0 \"Box\": 3 vertices, 1 faces, 1 groups"), std::string::npos);
     EXPECT_NE(text.out.find("group 0: material 1 (none), 1 faces"), std::string::npos);
-    EXPECT_NE(text.out.find("ambient (0.200000018, 0.400000036, 0.600000024), diffuse (1, 0, "
-                            "0.200000018)"),
-              std::string::npos);
+    EXPECT_NE(text.out.find("material 0 \"q\"b\\x5c ~\\x1f\\x7f\\xe9\": flags 0, ambient "
+                            "(0.200000018, 0.400000036, 0.600000024), diffuse (1, 0, 0.200000018)"),
+              std::string::npos)
+        << text.out;
+    // A name chunk that claims 12 bytes more than its material holds ends
+    // with the material: the name does not run on into the next material.
+    ASSERT_TRUE(
+        writeFile(dir + "/overrun.3ds",
+                  file3ds({chunk(0xAFFF, {chunk(0xA000, {Bytes{'a', 'b'}}, 20)}), material("x")})));
+    const std::string overrun = inspect({dir + "/overrun.3ds"}).out;
+    EXPECT_NE(overrun.find("material 0 \"ab\": "), std::string::npos) << overrun;
+    EXPECT_NE(overrun.find("material 1 \"x\": "), std::string::npos) << overrun;
 }
 
 TEST(Inspect, PicturesTheirDumpsAndTheExitStatus) {
@@ -64,6 +74,10 @@ TEST(Inspect, PicturesTheirDumpsAndTheExitStatus) {
     // Not JPEG bytes: only the name's rarest JPEG ending says what it should be.
     ASSERT_TRUE(writeFile(dir + "/junk.jpe", Bytes{'h', 'i'}));
     ASSERT_TRUE(writeFile(dir + "/notes.txt", Bytes{'h', 'i'}));
+    // No ending: the first two bytes say what a file should be.
+    ASSERT_TRUE(writeFile(dir + "/bm", Bytes{'B', 'M'}) &&
+                writeFile(dir + "/mm", Bytes{'M', 'M'}) &&
+                writeFile(dir + "/ff", Bytes{0xFF, 0xD8}));
     ASSERT_TRUE(writeFile(dir + "/sample.3ds", sampleModel()));
     const struct {
         std::vector<std::string> args;
@@ -90,6 +104,9 @@ TEST(Inspect, PicturesTheirDumpsAndTheExitStatus) {
          "tuhkala-inspect: " + dir + "/missing.3ds: cannot be opened\n{\"file\":\"" + dir +
              "/missing.3ds\",\"kind\":\"3ds\",\"loaded\":0"},
         {{dir + "/notes.txt"}, 1, ""},
+        {{dir + "/bm"}, 1, "tuhkala-inspect: " + dir + "/bm: Unknown DIB file format.\n"},
+        {{dir + "/mm"}, 1, "tuhkala-inspect: " + dir + "/mm: not a 3D Studio file"},
+        {{dir + "/ff"}, 1, "tuhkala-inspect: " + dir + "/ff: not a JPEG picture"},
         {{"--dump-pixels", dir + "/no/such/folder.rgb", bmp},
          1,
          "tuhkala-inspect: cannot write " + dir + "/no/such/folder.rgb\n"},
