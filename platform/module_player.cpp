@@ -85,7 +85,27 @@ uint64_t HeardClock::heardSample(uint64_t nowNs) {
 }
 
 uint32_t HeardClock::positionAt(uint64_t nowNs) {
-    const uint64_t heard = heardSample(nowNs);
+    return wordAt(heardSample(nowNs));
+}
+
+uint32_t HeardClock::positionAhead(uint64_t nowNs, uint64_t aheadNs) {
+    uint64_t heard = heardSample(nowNs);
+    if (started) {
+        // heardSample's arithmetic at the later time, with the ceiling moved
+        // on by what the output plays meanwhile. Not kept in lastHeard: what is
+        // reported as heard now must not take the prediction's value.
+        const uint64_t elapsedNs = (nowNs > callbackNs ? nowNs - callbackNs : 0) + aheadNs;
+        const uint64_t played = elapsedNs * static_cast<uint64_t>(rate) / 1000000000ull;
+        const uint64_t aheadSamples = aheadNs * static_cast<uint64_t>(rate) / 1000000000ull;
+        const uint64_t ceiling = callbackBase + static_cast<uint64_t>(callbackCount) + aheadSamples;
+        uint64_t later = std::min(callbackBase + played, ceiling);
+        later = later > static_cast<uint64_t>(latency) ? later - latency : 0;
+        heard = std::max(heard, later);
+    }
+    return wordAt(heard);
+}
+
+uint32_t HeardClock::wordAt(uint64_t heard) const {
     for (int i = 1; i <= count; ++i) {
         const Slice& s = ring[(head - i + CAPACITY) % CAPACITY];
         if (s.start <= heard)
@@ -394,9 +414,14 @@ void modulePlayerSetVolume(double amplitude) {
 }
 
 uint32_t modulePlayerPosition() {
+    return modulePlayerPositionAhead(0);
+}
+
+uint32_t modulePlayerPositionAhead(int aheadMs) {
     const uint64_t now = monotonicNs();
+    const uint64_t aheadNs = static_cast<uint64_t>(std::max(aheadMs, 0)) * 1000000ull;
     std::lock_guard<std::mutex> clockLock(clockMutex);
-    const uint32_t word = heardClock.positionAt(now);
+    const uint32_t word = heardClock.positionAhead(now, aheadNs);
     if (trace)
         std::fprintf(trace, "position %llu %u\n", static_cast<unsigned long long>(now), word);
     return word;
