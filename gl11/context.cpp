@@ -97,6 +97,7 @@ struct AttribState {
     GLenum cullMode = GL_BACK;
     // GL_TEXTURE_BIT
     GLuint textureBinding = 0;
+    GLenum textureEnvMode = GL_MODULATE;
     // GL_TRANSFORM_BIT
     GLenum matrixMode = GL_MODELVIEW;
     // GL_VIEWPORT_BIT
@@ -423,8 +424,10 @@ void restoreGroups(GLbitfield mask, const AttribState& saved) {
     }
     if (mask & GL_POLYGON_BIT)
         s.cullMode = saved.cullMode;
-    if (mask & GL_TEXTURE_BIT)
+    if (mask & GL_TEXTURE_BIT) {
         s.textureBinding = saved.textureBinding;
+        s.textureEnvMode = saved.textureEnvMode;
+    }
     if (mask & GL_TRANSFORM_BIT)
         s.matrixMode = saved.matrixMode;
     if (mask & GL_VIEWPORT_BIT) {
@@ -790,6 +793,12 @@ void end() {
     state.cullFace = s.cullFace;
     state.cullMode = s.cullMode;
     state.texture = drawTexture();
+    // GL_REPLACE takes an RGB or luminance texel's colour and keeps the
+    // fragment's alpha: the device's texel times white.
+    if (state.texture && s.textureEnvMode == GL_REPLACE) {
+        for (DeviceVertex& vertex : c.triangles)
+            std::fill(vertex.color, vertex.color + 3, 1.0f);
+    }
     c.device.drawTriangles(state, c.triangles.data(), static_cast<int>(c.triangles.size()));
     c.deviceDraws++;
 }
@@ -866,6 +875,22 @@ void getLightfv(GLenum light, GLenum pname, GLfloat* params) {
     std::copy(from, from + 4, params);
 }
 
+// The size of one level of the bound texture (0 x 0 while it has no image).
+void getTexLevelParameteriv(GLenum target, GLint level, GLenum pname, GLint* params) {
+    if (!usable())
+        return;
+    if (target != GL_TEXTURE_2D || (pname != GL_TEXTURE_WIDTH && pname != GL_TEXTURE_HEIGHT)) {
+        setError(GL_INVALID_ENUM);
+        return;
+    }
+    if (level < 0 || level >= MAX_TEXTURE_LEVELS) {
+        setError(GL_INVALID_VALUE);
+        return;
+    }
+    const TextureLevel& l = boundTexture().levels[level];
+    *params = pname == GL_TEXTURE_WIDTH ? l.width : l.height;
+}
+
 // ---- Textures -----------------------------------------------------------------------------
 
 void genTextures(GLsizei n, GLuint* names) {
@@ -932,6 +957,18 @@ void texParameteri(GLenum target, GLenum pname, GLint param) {
         return;
     }
     t.filtersSent = false;
+}
+
+void texEnvi(GLenum target, GLenum pname, GLint param) {
+    if (!usable())
+        return;
+    const GLenum mode = static_cast<GLenum>(param);
+    if (target != GL_TEXTURE_ENV || pname != GL_TEXTURE_ENV_MODE ||
+        (mode != GL_MODULATE && mode != GL_REPLACE)) {
+        setError(GL_INVALID_ENUM);
+        return;
+    }
+    ctx->s.textureEnvMode = mode;
 }
 
 void texImage2D(GLenum target, GLint level, GLint internalFormat, GLsizei width, GLsizei height,

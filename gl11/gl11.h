@@ -64,6 +64,8 @@ void lightfv(GLenum light, GLenum pname, const GLfloat* params);
 void genTextures(GLsizei n, GLuint* textures);
 void bindTexture(GLenum target, GLuint texture);
 void texParameteri(GLenum target, GLenum pname, GLint param);
+// GL_MODULATE or GL_REPLACE (the layer's textures are RGB or luminance).
+void texEnvi(GLenum target, GLenum pname, GLint param);
 void texImage2D(GLenum target, GLint level, GLint internalFormat, GLsizei width, GLsizei height,
                 GLint border, GLenum format, GLenum type, const GLvoid* pixels);
 void pixelStorei(GLenum pname, GLint param);
@@ -75,6 +77,7 @@ void popAttrib();
 void getIntegerv(GLenum pname, GLint* params);
 void getFloatv(GLenum pname, GLfloat* params);
 void getLightfv(GLenum light, GLenum pname, GLfloat* params);
+void getTexLevelParameteriv(GLenum target, GLint level, GLenum pname, GLint* params);
 GLenum getError();
 // Draws handed to the device since the context was made (glEnd with at least
 // one triangle that can change a pixel), for the benchmarks.

@@ -17,6 +17,8 @@
 
 #include <GL/gl.h>
 
+#include <cmath>
+
 #include "resources/texture.h"
 
 namespace {
@@ -74,8 +76,24 @@ void drawTexturedQuad(Texture* texture, float x0, float y0, float x1, float y1, 
     glDisable(GL_TEXTURE_GEN_T);
     glDisable(GL_DEPTH_TEST);
     setBlending(alpha, additive);
+    // A picture drawn at about its texture's size or larger samples level 0
+    // alone; saying so spares a software renderer the choice of a mipmap
+    // level at every pixel (about a tenth of a full-screen picture's cost),
+    // and the pixels are the same.
+    bool levelZero = false;
     if (texture) {
         texture->bind();
+        GLint viewport[4] = {0, 0, 0, 0};
+        glGetIntegerv(GL_VIEWPORT, viewport);
+        levelZero = texture->drawnFromLevelZero(std::fabs(x1 - x0) * viewport[2] * SCREEN_X_SCALE,
+                                                std::fabs(y1 - y0) * viewport[3] * SCREEN_Y_SCALE);
+        if (levelZero)
+            texture->sampleLevelZeroOnly(true);
+        // Untinted, the texel times white is the texel: the replacing
+        // environment gives the same colour (the alpha stays the quad's, the
+        // textures having none) without the multiply at every pixel.
+        if (red == 1.0f && green == 1.0f && blue == 1.0f)
+            glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
     } else {
         // No picture: the quad is drawn untextured, as an unloaded one would be.
         glEnable(GL_TEXTURE_2D);
@@ -102,6 +120,10 @@ void drawTexturedQuad(Texture* texture, float x0, float y0, float x1, float y1, 
     glTexCoord2f(1.0f, 0.0f);
     glVertex2f(right, top);
     glEnd();
+    // The filter is the texture object's own state: put back here, not left
+    // to the attribute pop (the browser's GL layer does not save it).
+    if (levelZero)
+        texture->sampleLevelZeroOnly(false);
     restoreState();
 }
 

@@ -16,6 +16,13 @@
 #include "resources/dib.h"
 #include "resources/jpeg.h"
 
+namespace {
+
+// Every texture's minification filter: the nearest mipmap, sampled linearly.
+constexpr GLint MIPMAPPED_MIN_FILTER = GL_LINEAR_MIPMAP_NEAREST;
+
+} // namespace
+
 int Texture::load(const char* path) {
     if (!path) {
         return 0;
@@ -76,6 +83,19 @@ void Texture::bind() {
     glBindTexture(GL_TEXTURE_2D, textureId);
 }
 
+bool Texture::drawnFromLevelZero(float pixelWidth, float pixelHeight) const {
+    if (textureId == 0 || levelWidth <= 0 || levelHeight <= 0)
+        return false;
+    // Compared without division, so a NaN or a zero size answers false.
+    return levelWidth * 3.0f <= pixelWidth * 4.0f && levelHeight * 3.0f <= pixelHeight * 4.0f;
+}
+
+void Texture::sampleLevelZeroOnly(bool on) {
+    // Level 0 under GL_LINEAR is what GL_LINEAR_MIPMAP_NEAREST samples below
+    // a level of detail of 0.5, and the magnification filter is GL_LINEAR too.
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, on ? GL_LINEAR : MIPMAPPED_MIN_FILTER);
+}
+
 void uploadTexturePixels(Texture* texture, int components, int width, int height,
                          const unsigned char* pixels) {
     GLenum format;
@@ -94,7 +114,7 @@ void uploadTexturePixels(Texture* texture, int components, int width, int height
     texture->textureId = id;
     glBindTexture(GL_TEXTURE_2D, id);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, MIPMAPPED_MIN_FILTER);
 
     // Rows are packed without gaps; with the default alignment of 4, a row
     // whose length is not a multiple of 4 bytes would be read at the wrong
@@ -107,6 +127,14 @@ void uploadTexturePixels(Texture* texture, int components, int width, int height
     }
     glTexImage2D(GL_TEXTURE_2D, 0, components, width, height, 0, format, GL_UNSIGNED_BYTE, pixels);
     gluBuild2DMipmaps(GL_TEXTURE_2D, components, width, height, format, GL_UNSIGNED_BYTE, pixels);
+    // GLU may have scaled the image to powers of two: the size GL holds is
+    // the one that decides which level a draw samples.
+    GLint levelWidth = 0;
+    GLint levelHeight = 0;
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &levelWidth);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &levelHeight);
+    texture->levelWidth = levelWidth;
+    texture->levelHeight = levelHeight;
     if (packedRows) {
         glPixelStorei(GL_UNPACK_ALIGNMENT, savedAlignment);
     }

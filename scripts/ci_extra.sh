@@ -62,6 +62,11 @@ stage_asan() {
     # no test failure), is run once more, and the log says so; any other
     # failure fails the stage at once.
     local -x LP_NUM_THREADS=0
+    # Mesa's on-disk shader cache stores newly compiled shaders from a thread
+    # of its own, and the scan crashed that way at every exit of the render
+    # tests whose shaders were new: without the cache there is no such thread
+    # (shaders are compiled afresh, the same code).
+    local -x MESA_SHADER_CACHE_DISABLE=true
     local status=0
     local junit="$ASAN_BUILD_DIR/asan-tests.xml"
     local -x ASAN_OPTIONS="$asan"

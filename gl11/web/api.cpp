@@ -54,6 +54,9 @@ void glGenTextures(GLsizei n, GLuint* textures) {
 void glGetIntegerv(GLenum pname, GLint* params) {
     gl11::getIntegerv(pname, params);
 }
+void glGetTexLevelParameteriv(GLenum target, GLint level, GLenum pname, GLint* params) {
+    gl11::getTexLevelParameteriv(target, level, pname, params);
+}
 void glHint(GLenum target, GLenum mode) {
     gl11::hint(target, mode);
 }
@@ -96,6 +99,9 @@ void glShadeModel(GLenum mode) {
 }
 void glTexCoord2f(GLfloat s, GLfloat t) {
     gl11::texCoord2f(s, t);
+}
+void glTexEnvi(GLenum target, GLenum pname, GLint param) {
+    gl11::texEnvi(target, pname, param);
 }
 void glTexImage2D(GLenum target, GLint level, GLint internalFormat, GLsizei width, GLsizei height,
                   GLint border, GLenum format, GLenum type, const GLvoid* pixels) {

@@ -62,25 +62,35 @@ struct Api {
     void (*lookAt)(GLdouble, GLdouble, GLdouble, GLdouble, GLdouble, GLdouble, GLdouble, GLdouble,
                    GLdouble);
     GLint (*build2DMipmaps)(GLenum, GLint, GLint, GLint, GLenum, GLenum, const void*);
+    void (*getTexLevelParameteriv)(GLenum, GLint, GLenum, GLint*);
+    void (*texEnvi)(GLenum, GLenum, GLint);
 };
 
-const Api SYSTEM = {glEnable,       glDisable,       glShadeModel, glClearColor,     glClear,
-                    glDepthFunc,    glCullFace,      glBlendFunc,  glViewport,       glMatrixMode,
-                    glLoadIdentity, glPushMatrix,    glPopMatrix,  glRotatef,        glTranslatef,
-                    glOrtho,        glBegin,         glEnd,        glVertex3f,       glVertex2f,
-                    glNormal3f,     glColor4f,       glTexCoord2f, glLightfv,        glGenTextures,
-                    glBindTexture,  glTexParameteri, glTexImage2D, glPixelStorei,    glPushAttrib,
-                    glPopAttrib,    gluPerspective,  gluLookAt,    gluBuild2DMipmaps};
+const Api SYSTEM = {
+    glEnable,       glDisable,       glShadeModel, glClearColor,      glClear,
+    glDepthFunc,    glCullFace,      glBlendFunc,  glViewport,        glMatrixMode,
+    glLoadIdentity, glPushMatrix,    glPopMatrix,  glRotatef,         glTranslatef,
+    glOrtho,        glBegin,         glEnd,        glVertex3f,        glVertex2f,
+    glNormal3f,     glColor4f,       glTexCoord2f, glLightfv,         glGenTextures,
+    glBindTexture,  glTexParameteri, glTexImage2D, glPixelStorei,     glPushAttrib,
+    glPopAttrib,    gluPerspective,  gluLookAt,    gluBuild2DMipmaps, glGetTexLevelParameteriv,
+    glTexEnvi};
 
-const Api LAYER = {gl11::enable,      gl11::disable,       gl11::shadeModel,    gl11::clearColor,
-                   gl11::clear,       gl11::depthFunc,     gl11::cullFace,      gl11::blendFunc,
-                   gl11::viewport,    gl11::matrixMode,    gl11::loadIdentity,  gl11::pushMatrix,
-                   gl11::popMatrix,   gl11::rotatef,       gl11::translatef,    gl11::ortho,
-                   gl11::begin,       gl11::end,           gl11::vertex3f,      gl11::vertex2f,
-                   gl11::normal3f,    gl11::color4f,       gl11::texCoord2f,    gl11::lightfv,
-                   gl11::genTextures, gl11::bindTexture,   gl11::texParameteri, gl11::texImage2D,
-                   gl11::pixelStorei, gl11::pushAttrib,    gl11::popAttrib,     gl11::perspective,
-                   gl11::lookAt,      gl11::build2DMipmaps};
+// clang-format off
+const Api LAYER = {
+    gl11::enable,                 gl11::disable,                gl11::shadeModel,
+    gl11::clearColor,             gl11::clear,                  gl11::depthFunc,
+    gl11::cullFace,               gl11::blendFunc,              gl11::viewport,
+    gl11::matrixMode,             gl11::loadIdentity,           gl11::pushMatrix,
+    gl11::popMatrix,              gl11::rotatef,                gl11::translatef,
+    gl11::ortho,                  gl11::begin,                  gl11::end,
+    gl11::vertex3f,               gl11::vertex2f,               gl11::normal3f,
+    gl11::color4f,                gl11::texCoord2f,             gl11::lightfv,
+    gl11::genTextures,            gl11::bindTexture,            gl11::texParameteri,
+    gl11::texImage2D,             gl11::pixelStorei,            gl11::pushAttrib,
+    gl11::popAttrib,              gl11::perspective,            gl11::lookAt,
+    gl11::build2DMipmaps,         gl11::getTexLevelParameteriv, gl11::texEnvi};
+// clang-format on
 
 // The show's start-up state: perspective 45 degrees, depth test LEQUAL.
 void showStart(const Api& gl) {
@@ -277,6 +287,18 @@ const Scene SCENES[] = {
          gl.vertex3f(0, 20, -4);
          gl.end();
      }},
+    {"replacing texture environment on RGB and luminance, restored by the attribute pop",
+     [](const Api& gl) {
+         texture(gl, 32, 32, GL_RGB, 4);
+         gl.enable(GL_TEXTURE_2D);
+         gl.pushAttrib(GL_TEXTURE_BIT);
+         gl.texEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+         overlay(gl, 0.0f, 0.0f, 0.5f, 1.0f, 1.0f, false);
+         texture(gl, 16, 16, GL_LUMINANCE, 4);
+         overlay(gl, 0.5f, 0.0f, 1.0f, 0.5f, 0.6f, true);
+         gl.popAttrib();
+         overlay(gl, 0.5f, 0.5f, 1.0f, 1.0f, 1.0f, false);
+     }},
     {"rescaled sides that are not powers of two, luminance with padded rows",
      [](const Api& gl) {
          // Repeated many times across a small quad, a texture shows its
@@ -341,6 +363,36 @@ TEST_F(Gl11, DrawsWhatTheSystemGlDraws) {
         // arithmetic differs (seen: at most 2 of 255).
         EXPECT_LE(worst, 4);
     }
+}
+
+// After GLU has scaled a picture to powers of two, the layer reports each
+// level's size as the system holds it (the overlays choose their sampling by
+// it), and refuses a level outside the texture.
+TEST_F(Gl11, ReportsTheLevelSizesTheSystemHolds) {
+    auto sizes = [](const Api& gl, std::vector<GLint>* out) {
+        for (const auto& [w, h] : {std::pair{512, 512}, {100, 60}, {3, 5}}) {
+            texture(gl, w, h, GL_RGB, 1);
+            for (GLint level : {0, 1})
+                for (GLenum pname : {GL_TEXTURE_WIDTH, GL_TEXTURE_HEIGHT}) {
+                    GLint value = -1;
+                    gl.getTexLevelParameteriv(GL_TEXTURE_2D, level, pname, &value);
+                    out->push_back(value);
+                }
+        }
+    };
+    std::vector<GLint> system, layer;
+    drawWith(SYSTEM, [&](const Api& gl) { sizes(gl, &system); });
+    drawWith(LAYER, [&](const Api& gl) {
+        sizes(gl, &layer);
+        GLint value = -1;
+        gl11::getTexLevelParameteriv(GL_TEXTURE_2D, 13, GL_TEXTURE_WIDTH, &value);
+        EXPECT_EQ(gl11::getError(), static_cast<GLenum>(GL_INVALID_VALUE));
+        EXPECT_EQ(value, -1);
+    });
+    EXPECT_EQ(layer, system);
+    ASSERT_EQ(system.size(), 12u);
+    EXPECT_EQ((std::vector<GLint>(system.begin(), system.begin() + 4)),
+              (std::vector<GLint>{512, 512, 256, 256}));
 }
 
 // Draws that cannot change a pixel (blended at alpha 0, depth test off) never

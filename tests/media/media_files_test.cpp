@@ -14,19 +14,17 @@ using namespace kit;
 
 const std::string BUILD = TUHKALA_BINARY_DIR;
 
+// A second run of the generator, here, against the build's own run.
 TEST(GeneratedMedia, GeneratorWritesTheSameBytesEveryRunAsInTheBuild) {
     const std::string base = scratchDir("media-") + std::to_string(getpid());
-    for (const char* again : {"/a", "/b"})
-        ASSERT_EQ(run("mkdir -p " + quote(base + again) + " && " + quote(BUILD + "/tuhkala-media") +
-                      " " + quote(base + again) + " pictures meshes")
-                      .status,
-                  0);
+    ASSERT_EQ(run("mkdir -p " + quote(base) + " && " + quote(BUILD + "/tuhkala-media") + " " +
+                  quote(base) + " pictures meshes")
+                  .status,
+              0);
     int files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(base + "/a")) {
+    for (const auto& entry : std::filesystem::directory_iterator(base)) {
         const std::string name = entry.path().filename().string();
-        const Bytes a = readFile(base + "/a/" + name);
-        EXPECT_EQ(a, readFile(base + "/b/" + name)) << name;
-        EXPECT_EQ(a, readFile(BUILD + "/tavara/" + name)) << name;
+        EXPECT_EQ(readFile(base + "/" + name), readFile(BUILD + "/tavara/" + name)) << name;
         ++files;
     }
     EXPECT_GE(files, 28); // 18 pictures, 6 meshes, their texture maps

@@ -120,6 +120,9 @@ TEST_F(Render, OverlaysHandBackTheCallersStateAndLeaveDepthAlone) {
         for (GLenum query : {GL_BLEND_SRC, GL_BLEND_DST, GL_TEXTURE_BINDING_2D, GL_MATRIX_MODE,
                              GL_MODELVIEW_STACK_DEPTH, GL_PROJECTION_STACK_DEPTH})
             values.push_back(glInt(query));
+        GLint environment = 0;
+        glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &environment);
+        values.push_back(environment);
         GLfloat m[16];
         for (GLenum query : {GL_MODELVIEW_MATRIX, GL_PROJECTION_MATRIX, GL_CURRENT_COLOR}) {
             glGetFloatv(query, m);
@@ -165,6 +168,44 @@ TEST_F(Render, OverlaysHandBackTheCallersStateAndLeaveDepthAlone) {
     GLfloat depth = -1.0f;
     glReadPixels(320, 240, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);
     EXPECT_EQ(depth, 0.0f);
+}
+
+// A picture drawn about its texture's size or larger samples level 0 alone,
+// without the mipmapped filter's choice at every pixel: it must give the
+// pixels the mipmapped texture gives, at sizes on both sides of the switch
+// and at any viewport, and leave the texture's own filter as it was.
+TEST_F(Render, PicturesSampleTheMipmapLevelTheirSizeCallsFor) {
+    // Checks of one texel: level 0 is black and white, level 1 plain grey.
+    Bytes checks;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            checks.insert(checks.end(), 3, ((x + y) & 1) ? 255 : 0);
+    textures.emplace_back(new Texture);
+    Texture* picture = textures.back().get();
+    uploadTexturePixels(picture, 3, 64, 64, checks.data());
+    EXPECT_EQ(picture->levelWidth * 1000 + picture->levelHeight, 64064);
+    // The same texture object without its recorded size: the overlay never
+    // takes it off its mipmaps.
+    Texture mipmapped = *picture;
+    mipmapped.levelWidth = mipmapped.levelHeight = 0;
+    // Drawn sizes in pixels: 48 is 4/3 texels to a pixel, the last size
+    // sampled from level 0; 44 and below take level 1.
+    for (const int scale : {1, 2}) {
+        glViewport(0, 0, 640 / scale, 480 / scale);
+        for (const int pixels : {96, 64, 48, 44, 40, 32}) {
+            const float x0 = 100.5f, y0 = 60.25f;
+            const float x1 = x0 + float(pixels * scale), y1 = y0 + float(pixels * scale);
+            clearTo(0, 0, 1);
+            drawImage(picture, x0, y0, x1, y1, 1.0f, false);
+            const Picture overlay = grabFrame();
+            clearTo(0, 0, 1);
+            drawImage(&mipmapped, x0, y0, x1, y1, 1.0f, false);
+            EXPECT_TRUE(overlay.rgb == grabFrame().rgb) << pixels << " pixels at 1/" << scale;
+        }
+    }
+    GLint filter = 0;
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &filter);
+    EXPECT_EQ(filter, GL_LINEAR_MIPMAP_NEAREST);
 }
 
 namespace {

@@ -24,9 +24,9 @@ Bytes countBomb(int objects) {
         mesh = cat({mesh, chunk(0x4130, {str(""), u16(32767)})});
     }
     Bytes object = chunk(0x4000, {str("o"), chunk(0x4100, {mesh})});
-    Bytes editor;
+    Bytes editor; // appended in place: copying it whole for each object takes seconds
     for (int i = 0; i < objects; i++) {
-        editor = cat({editor, object});
+        editor.insert(editor.end(), object.begin(), object.end());
     }
     return chunk(0x4D4D, {chunk(0x3D3D, {editor})});
 }
@@ -40,8 +40,9 @@ TEST(AddressLimit, InspectKeepsEveryMeshOfACountBomb) {
     keepSeed("3ds", "count-bomb.3ds", countBomb(10));
     const std::string path = scratchDir("address-limit") + "/count-bomb.3ds";
     ASSERT_TRUE(writeFile(path, countBomb(1000)));
-    const RunResult r = run("ulimit -v 262144 && exec " + quote(TUHKALA_BINARY_DIR "/tuhkala-inspect") +
-                            " " + quote(path) + " 2>&1");
+    const RunResult r =
+        run("ulimit -v 262144 && exec " + quote(TUHKALA_BINARY_DIR "/tuhkala-inspect") + " " +
+            quote(path) + " 2>&1");
     const std::string& text = r.out;
     EXPECT_EQ(r.status, 0) << text.substr(0, 2000);
     EXPECT_EQ(text.substr(0, text.find('\n')), path + ": 3ds, 1000 meshes, 0 materials");

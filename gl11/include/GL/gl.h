@@ -131,12 +131,18 @@ typedef double GLclampd;
 #define GL_RGB8 0x8051
 #define GL_LUMINANCE8 0x8040
 #define GL_NEAREST 0x2600
+#define GL_TEXTURE_ENV 0x2300
+#define GL_TEXTURE_ENV_MODE 0x2200
+#define GL_MODULATE 0x2100
+#define GL_REPLACE 0x1E01
 #define GL_LINEAR 0x2601
 #define GL_NEAREST_MIPMAP_NEAREST 0x2700
 #define GL_LINEAR_MIPMAP_NEAREST 0x2701
 #define GL_NEAREST_MIPMAP_LINEAR 0x2702
 #define GL_LINEAR_MIPMAP_LINEAR 0x2703
 #define GL_TEXTURE_MAG_FILTER 0x2800
+#define GL_TEXTURE_WIDTH 0x1000
+#define GL_TEXTURE_HEIGHT 0x1001
 #define GL_TEXTURE_MIN_FILTER 0x2801
 #define GL_TEXTURE_WRAP_S 0x2802
 #define GL_TEXTURE_WRAP_T 0x2803
@@ -177,6 +183,7 @@ typedef double GLclampd;
 #define glEnd gl11_glEnd
 #define glGenTextures gl11_glGenTextures
 #define glGetIntegerv gl11_glGetIntegerv
+#define glGetTexLevelParameteriv gl11_glGetTexLevelParameteriv
 #define glHint gl11_glHint
 #define glLightfv gl11_glLightfv
 #define glLoadIdentity gl11_glLoadIdentity
@@ -191,6 +198,7 @@ typedef double GLclampd;
 #define glRotatef gl11_glRotatef
 #define glShadeModel gl11_glShadeModel
 #define glTexCoord2f gl11_glTexCoord2f
+#define glTexEnvi gl11_glTexEnvi
 #define glTexImage2D gl11_glTexImage2D
 #define glTexParameteri gl11_glTexParameteri
 #define glTranslatef gl11_glTranslatef
@@ -217,6 +225,7 @@ void glEnable(GLenum cap);
 void glEnd(void);
 void glGenTextures(GLsizei n, GLuint* textures);
 void glGetIntegerv(GLenum pname, GLint* params);
+void glGetTexLevelParameteriv(GLenum target, GLint level, GLenum pname, GLint* params);
 void glHint(GLenum target, GLenum mode);
 void glLightfv(GLenum light, GLenum pname, const GLfloat* params);
 void glLoadIdentity(void);
@@ -232,6 +241,7 @@ void glPushMatrix(void);
 void glRotatef(GLfloat angle, GLfloat x, GLfloat y, GLfloat z);
 void glShadeModel(GLenum mode);
 void glTexCoord2f(GLfloat s, GLfloat t);
+void glTexEnvi(GLenum target, GLenum pname, GLint param);
 void glTexImage2D(GLenum target, GLint level, GLint internalFormat, GLsizei width, GLsizei height,
                   GLint border, GLenum format, GLenum type, const GLvoid* pixels);
 void glTexParameteri(GLenum target, GLenum pname, GLint param);
