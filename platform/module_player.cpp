@@ -192,9 +192,13 @@ int pictureDelaySamples = 0; // a delayed picture for a sync meter's check (sync
 int lastError = PlayerOk;
 bool audioStarted = false;
 // The tests' trace of the heard clock, when TUHKALA_HEARD_TRACE names a file:
-// a line per callback ("callback NS SAMPLES LATENCY_SAMPLES"), per jump
-// ("jump NS FIRST_SAMPLE") and per position asked ("position NS WORD"), in
-// nanoseconds of monotonicNs and output samples. Unset, nothing is written.
+// a line per callback ("callback NS SAMPLES LATENCY_SAMPLES"), per batch of
+// slices it recorded ("rendered SAMPLES", all samples recorded so far), per
+// jump ("jump NS FIRST_SAMPLE") and per position asked ("position NS WORD
+// AHEAD_NS", the position to be heard AHEAD_NS after NS), in nanoseconds of
+// monotonicNs and output samples. Every line is written under clockMutex,
+// and a position's time is taken there too, so the lines' order is the
+// order in which the clock saw them. Unset, nothing is written.
 FILE* trace = nullptr;
 
 void closeTrace() {
@@ -254,6 +258,9 @@ void SDLCALL audioCallback(void*, Uint8* stream, int bytes) {
         std::lock_guard<std::mutex> clockLock(clockMutex);
         for (int i = 0; i < n; ++i)
             heardClock.recordSlice(words[i], counts[i]);
+        if (trace)
+            std::fprintf(trace, "rendered %llu\n",
+                         static_cast<unsigned long long>(heardClock.renderedSamples()));
     }
     syncDelaySound(out, total);
 }
@@ -418,12 +425,15 @@ uint32_t modulePlayerPosition() {
 }
 
 uint32_t modulePlayerPositionAhead(int aheadMs) {
-    const uint64_t now = monotonicNs();
     const uint64_t aheadNs = static_cast<uint64_t>(std::max(aheadMs, 0)) * 1000000ull;
     std::lock_guard<std::mutex> clockLock(clockMutex);
+    // Taken under the lock, so that no callback comes between the time and
+    // the answer.
+    const uint64_t now = monotonicNs();
     const uint32_t word = heardClock.positionAhead(now, aheadNs);
     if (trace)
-        std::fprintf(trace, "position %llu %u\n", static_cast<unsigned long long>(now), word);
+        std::fprintf(trace, "position %llu %u %llu\n", static_cast<unsigned long long>(now), word,
+                     static_cast<unsigned long long>(aheadNs));
     return word;
 }
 
