@@ -166,7 +166,7 @@ TEST(HeardClock, FollowsTheLatencyTheServerReports) {
 
 // Drawing ahead: the word that will be heard 15 ms on is what a device that
 // really got there reports, even past the next callback's time; asking for
-// it leaves what is heard now as it was.
+// it leaves what is heard now as it was. Past the render, the newest word.
 TEST(HeardClock, LooksAheadAsIfTheOutputKeptPace) {
     constexpr uint64_t AHEAD = 15 * MS;
     int compared = 0;
@@ -189,6 +189,11 @@ TEST(HeardClock, LooksAheadAsIfTheOutputKeptPace) {
         EXPECT_EQ(now.clock.positionAt(t), wordAtSample((t - now.t0) * RATE / SECOND - BUFFER))
             << ms;
         EXPECT_EQ(now.clock.positionAhead(t, 0), now.clock.positionAt(t)) << ms;
+        // Further ahead than the render has got: the newest slice's word.
+        const uint64_t newestSlice =
+            now.clock.renderedSamples() - BUFFER +
+            (BUFFER - 1) / platform::PLAYER_SLICE_SAMPLES * platform::PLAYER_SLICE_SAMPLES;
+        EXPECT_EQ(now.clock.positionAhead(t, 100 * MS), wordAtSample(newestSlice)) << ms;
         ++compared;
     }
     EXPECT_GT(compared, 90);
