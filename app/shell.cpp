@@ -14,6 +14,7 @@
 #include <GL/glu.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "effects/effects.h"
 #include "music/music.h"
@@ -207,6 +208,23 @@ void heardStart(FrameLoop* loop, uint32_t now) {
     loop->heard = ms <= 0;
 }
 
+// Drawing ahead: a pass's picture is on the screen from the end of the pass
+// until the end of the next, so the time it stands for best is the middle of
+// that, one and a half passes from the pass's start. A pass's duration is
+// taken from the recent ones; a machine so slow that the lead would pass
+// LEAD_MAX_MS draws no further ahead than that (its pictures lag anyway).
+constexpr double LEAD_PASSES = 1.5;
+constexpr int32_t LEAD_MAX_MS = 100;
+// The weight of the newest pass in the running mean: about the last eight
+// passes, so that a scene that draws faster or slower is followed within a
+// few passes while the tick counter's whole milliseconds even out.
+constexpr double PASS_ESTIMATE_WEIGHT = 1.0 / 8;
+
+int32_t drawLeadMs(const FrameLoop& loop) {
+    const double lead = std::min(LEAD_PASSES * loop.passEstimateMs, double(LEAD_MAX_MS));
+    return static_cast<int32_t>(std::lround(lead));
+}
+
 } // namespace
 
 void startFrameLoop(FrameLoop* loop, const EffectEntry* table) {
@@ -235,8 +253,11 @@ bool drawFramePass(FrameLoop* loop) {
         loop->waiting = false;
     }
 
+    loop->leadMs = loop->drawAhead ? drawLeadMs(*loop) : 0;
+    musicSetLookAhead(loop->leadMs);
     const int32_t t =
-        static_cast<int32_t>(platform::ticksBetween(startTick, platform::tickCount()));
+        static_cast<int32_t>(platform::ticksBetween(startTick, platform::tickCount())) +
+        loop->leadMs;
     loop->passStart = platform::tickCount();
 
     const EffectEntry* row = findEffect(loop->table, t);
@@ -286,20 +307,25 @@ bool finishFramePass(FrameLoop* loop) {
         return loop->matched;
     loop->busyTotal += static_cast<int32_t>(passMs);
     loop->frameCount += 1;
+    loop->passEstimateMs =
+        loop->frameCount == 1
+            ? passMs
+            : loop->passEstimateMs + (passMs - loop->passEstimateMs) * PASS_ESTIMATE_WEIGHT;
     loop->frameTime = static_cast<float>(static_cast<double>(loop->busyTotal) / loop->frameCount);
     // Painting needs no handling here: every pass redraws the whole frame.
     return loop->matched;
 }
 
-void runFrameLoopWith(const EffectEntry* table) {
+void runFrameLoopWith(const EffectEntry* table, bool drawAhead) {
     FrameLoop loop;
     startFrameLoop(&loop, table);
+    loop.drawAhead = drawAhead;
     while (drawFramePass(&loop) && finishFramePass(&loop)) {
     }
 }
 
 void runFrameLoop() {
-    runFrameLoopWith(effectTable);
+    runFrameLoopWith(effectTable, true);
 }
 
 int openShowWindow(const ShowWindow& window) {

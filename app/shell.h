@@ -81,10 +81,12 @@ void runEffectSetups();
 void windowProc(const platform::Event& event);
 void teardown();
 
-// Runs the schedule until it is over, Escape is held or a quit message is read.
+// Runs the schedule until it is over, Escape is held or a quit message is read,
+// each pass drawing ahead (FrameLoop::drawAhead).
 void runFrameLoop();
-// The same loop over another schedule (tests).
-void runFrameLoopWith(const EffectEntry* table);
+// The same loop over another schedule (tests, the capture's virtual clock),
+// drawing ahead only when asked.
+void runFrameLoopWith(const EffectEntry* table, bool drawAhead = false);
 
 // One run of the frame loop, kept between its passes. The loop above runs the
 // passes back to back; the browser build runs one per animation frame, and
@@ -100,6 +102,15 @@ struct FrameLoop {
     bool matched = false;    // a schedule row held the current pass's time
     bool heard = false;      // order 0 has been heard: startTick is fixed
     bool waiting = false;    // the current pass only waited for order 0 to be heard
+    // The live show on a screen: a pass's picture reaches the screen when the
+    // pass ends and stays there until the next one ends, so each pass draws
+    // the show time and the music position of the middle of that stay, one
+    // and a half expected passes from its start (leadMs). Off where the clock
+    // is virtual (the capture, whose frames show their own time) and in the
+    // tests unless asked.
+    bool drawAhead = false;
+    double passEstimateMs = 0; // running mean of the recent pass durations (drawAhead)
+    int32_t leadMs = 0;        // how far ahead of the clock the current pass draws
 };
 // Moves the music back to order 0 and starts the loop's clock at the tick
 // when order 0 is heard (now, for music without an output).

@@ -21,8 +21,11 @@ uint32_t lastPosition = 0xFFFFFFFFu;
 
 const MusicSource* source = nullptr;
 
+// musicSetLookAhead's milliseconds, for the real player.
+int lookAheadMs = 0;
+
 uint32_t playerPosition(void*) {
-    return platform::modulePlayerPosition();
+    return platform::modulePlayerPositionAhead(lookAheadMs);
 }
 int playerSetPosition(void*, int order) {
     return platform::modulePlayerSetOrder(order);
@@ -77,6 +80,10 @@ int musicSetPosition(int order) {
 int musicMsUntilHeard() {
     const MusicSource& current = currentSource();
     return current.msUntilHeard ? current.msUntilHeard(current.user) : 0;
+}
+
+void musicSetLookAhead(int ms) {
+    lookAheadMs = ms > 0 ? ms : 0;
 }
 
 int musicOrder() {

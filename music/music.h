@@ -23,6 +23,10 @@ int musicSetPosition(int order);
 // musicSetPosition is heard; 0 or negative once it has been (minus how long
 // ago), 0 before any move or when nothing is playing.
 int musicMsUntilHeard();
+// The live show draws each picture for when it will be seen: the positions
+// asked from now on are those heard ms from now (0: now). Only the real player
+// looks ahead; the other sources give the position at a time of their own.
+void musicSetLookAhead(int ms);
 // Current order (low 16 bits of the position word).
 int musicOrder();
 // Current row (high 16 bits of the position word).

@@ -85,7 +85,27 @@ uint64_t HeardClock::heardSample(uint64_t nowNs) {
 }
 
 uint32_t HeardClock::positionAt(uint64_t nowNs) {
-    const uint64_t heard = heardSample(nowNs);
+    return wordAt(heardSample(nowNs));
+}
+
+uint32_t HeardClock::positionAhead(uint64_t nowNs, uint64_t aheadNs) {
+    uint64_t heard = heardSample(nowNs);
+    if (started) {
+        // heardSample's arithmetic at the later time, with the ceiling moved
+        // on by what the output plays meanwhile. Not kept in lastHeard: what is
+        // reported as heard now must not take the prediction's value.
+        const uint64_t elapsedNs = (nowNs > callbackNs ? nowNs - callbackNs : 0) + aheadNs;
+        const uint64_t played = elapsedNs * static_cast<uint64_t>(rate) / 1000000000ull;
+        const uint64_t aheadSamples = aheadNs * static_cast<uint64_t>(rate) / 1000000000ull;
+        const uint64_t ceiling = callbackBase + static_cast<uint64_t>(callbackCount) + aheadSamples;
+        uint64_t later = std::min(callbackBase + played, ceiling);
+        later = later > static_cast<uint64_t>(latency) ? later - latency : 0;
+        heard = std::max(heard, later);
+    }
+    return wordAt(heard);
+}
+
+uint32_t HeardClock::wordAt(uint64_t heard) const {
     for (int i = 1; i <= count; ++i) {
         const Slice& s = ring[(head - i + CAPACITY) % CAPACITY];
         if (s.start <= heard)
@@ -172,9 +192,13 @@ int pictureDelaySamples = 0; // a delayed picture for a sync meter's check (sync
 int lastError = PlayerOk;
 bool audioStarted = false;
 // The tests' trace of the heard clock, when TUHKALA_HEARD_TRACE names a file:
-// a line per callback ("callback NS SAMPLES LATENCY_SAMPLES"), per jump
-// ("jump NS FIRST_SAMPLE") and per position asked ("position NS WORD"), in
-// nanoseconds of monotonicNs and output samples. Unset, nothing is written.
+// a line per callback ("callback NS SAMPLES LATENCY_SAMPLES"), per batch of
+// slices it recorded ("rendered SAMPLES", all samples recorded so far), per
+// jump ("jump NS FIRST_SAMPLE") and per position asked ("position NS WORD
+// AHEAD_NS", the position to be heard AHEAD_NS after NS), in nanoseconds of
+// monotonicNs and output samples. Every line is written under clockMutex,
+// and a position's time is taken there too, so the lines' order is the
+// order in which the clock saw them. Unset, nothing is written.
 FILE* trace = nullptr;
 
 void closeTrace() {
@@ -234,6 +258,9 @@ void SDLCALL audioCallback(void*, Uint8* stream, int bytes) {
         std::lock_guard<std::mutex> clockLock(clockMutex);
         for (int i = 0; i < n; ++i)
             heardClock.recordSlice(words[i], counts[i]);
+        if (trace)
+            std::fprintf(trace, "rendered %llu\n",
+                         static_cast<unsigned long long>(heardClock.renderedSamples()));
     }
     syncDelaySound(out, total);
 }
@@ -394,11 +421,19 @@ void modulePlayerSetVolume(double amplitude) {
 }
 
 uint32_t modulePlayerPosition() {
-    const uint64_t now = monotonicNs();
+    return modulePlayerPositionAhead(0);
+}
+
+uint32_t modulePlayerPositionAhead(int aheadMs) {
+    const uint64_t aheadNs = static_cast<uint64_t>(std::max(aheadMs, 0)) * 1000000ull;
     std::lock_guard<std::mutex> clockLock(clockMutex);
-    const uint32_t word = heardClock.positionAt(now);
+    // Taken under the lock, so that no callback comes between the time and
+    // the answer.
+    const uint64_t now = monotonicNs();
+    const uint32_t word = heardClock.positionAhead(now, aheadNs);
     if (trace)
-        std::fprintf(trace, "position %llu %u\n", static_cast<unsigned long long>(now), word);
+        std::fprintf(trace, "position %llu %u %llu\n", static_cast<unsigned long long>(now), word,
+                     static_cast<unsigned long long>(aheadNs));
     return word;
 }
 

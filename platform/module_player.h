@@ -69,6 +69,13 @@ class HeardClock {
     // Position word heard at nowNs: the newest recorded slice that has started
     // sounding, else the initial position.
     uint32_t positionAt(uint64_t nowNs);
+    // Position word that will be heard aheadNs after nowNs, for a picture
+    // that reaches the screen then: as positionAt(nowNs + aheadNs), but
+    // counting on the output to keep pace until then (the next callbacks
+    // come in time), and never before what is heard at nowNs. It sees no
+    // further than the render: past the newest rendered slice (a look ahead
+    // longer than the latency) that slice's word stands.
+    uint32_t positionAhead(uint64_t nowNs, uint64_t aheadNs);
     // Playback jumped to word at nowNs: slices rendered but not yet heard are
     // forgotten and word is reported from now on. The next sample rendered is
     // the first of the new position.
@@ -102,8 +109,10 @@ class HeardClock {
     uint64_t lastHeard = 0;
     uint32_t fallbackWord = 0; // reported before any slice has sounded
     std::vector<Slice> ring;   // CAPACITY entries
-    int head = 0;              // index of the next write
-    int count = 0;             // valid entries, oldest at head - count
+    // The newest recorded slice that starts at or before output sample heard.
+    uint32_t wordAt(uint64_t heard) const;
+    int head = 0;  // index of the next write
+    int count = 0; // valid entries, oldest at head - count
 };
 
 // The samples queued between a callback and the listener: what the sound
@@ -133,6 +142,8 @@ void modulePlayerStart();
 void modulePlayerSetVolume(double amplitude);
 // Position word being heard now; cheap, no rendering.
 uint32_t modulePlayerPosition();
+// Position word that will be heard aheadMs from now (HeardClock::positionAhead).
+uint32_t modulePlayerPositionAhead(int aheadMs);
 // Moves playback to row 0 of order; 1 when the module accepted it, else 0.
 int modulePlayerSetOrder(int order);
 // Milliseconds of wall time from now until the first sample played after the

@@ -93,6 +93,12 @@ uint32_t modulePlayerPosition() {
     return opened ? static_cast<uint32_t>(pageAudioPosition()) : 0;
 }
 
+// The page's loop does not draw ahead (its frames are presented by the
+// browser on a schedule of its own): the position is the one heard now.
+uint32_t modulePlayerPositionAhead(int) {
+    return modulePlayerPosition();
+}
+
 int modulePlayerSetOrder(int order) {
     if (!opened || order < 0 || order >= orderCount)
         return 0;

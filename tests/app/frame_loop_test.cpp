@@ -239,6 +239,23 @@ TEST_F(FrameLoop, ScheduleStartsWhenOrderZeroIsHeard) {
     musicSetSource(nullptr);
 }
 
+// The live show draws each pass for one and a half recent passes ahead:
+// with 10 ms passes, the next row (from 101 ms) is drawn from the pass that
+// starts at 90 ms (its time 105), two passes before the loop that does not
+// draw ahead gets there (110). The first pass, with no pass before it, draws
+// the present.
+TEST_F(FrameLoop, DrawingAheadLeadsByOneAndAHalfPasses) {
+    const EffectEntry table[] = {
+        {"a", render<'A'>, 0, 100}, {"b", render<'B'>, 101, 1000}, {nullptr, nullptr, 0, 0}};
+    for (bool ahead : {false, true}) {
+        SetUp();
+        s.renderCosts.assign(20, 10);
+        s.escapeFromCall = 14;
+        runFrameLoopWith(table, ahead);
+        EXPECT_EQ(s.rows, ahead ? "AAAAAAAAABBBB" : "AAAAAAAAAAABB") << ahead;
+    }
+}
+
 TEST_F(FrameLoop, PostedEventsComeFirstInPostingOrder) {
     s.events = {{Event::Resize, 320, 200}};
     platform::postEvent({Event::Destroy, 0, 0});

@@ -6,11 +6,19 @@
 //
 // The same run checks the position the scenes read against that stream: the
 // show's heard-clock trace (TUHKALA_HEARD_TRACE) says when each buffer was
-// handed over and when each position was asked; the sample heard then is the
-// samples handed over, less the device's buffer, plus what it has played
-// since at the rate, and the position asked must be the offline render's at
-// the start of the 1 ms slice that holds it (the render itself knows the
-// position only to its own slice).
+// handed over, how much had been rendered, and when each position was asked
+// and for how far ahead (the show draws each picture for when it will be
+// seen). The sample heard then is the samples handed over, less the
+// device's buffer, plus what it will have played by then at the rate (at
+// most the buffer handed over plus the look-ahead), and no further than the
+// render has got; the position asked must be the offline render's at the
+// start of the 1 ms slice that holds it (the render itself knows the
+// position only to its own slice). The show runs with its picture delayed
+// by 100 ms (TUHKALA_SYNC_DELAY_MS: the heard clock takes the output to hold
+// that much more than the device's buffer), as far as the frame loop ever
+// looks ahead: otherwise, where passes are slow (a loaded machine, a
+// sanitizer), the look-ahead would pass the render in most questions, whose
+// answers would then be the newest slice's whatever the latency or the rate.
 //
 // Test thread; runs the show from the build folder (where tavara/ is) on the
 // DISPLAY that test.sh provides. Samples are mono floats at 44100 Hz; times
@@ -40,6 +48,10 @@ namespace {
 constexpr int RATE = platform::PLAYER_RATE;
 // One step of 16-bit audio, the capture's resolution.
 constexpr double LSB16 = 1.0 / 32768.0;
+// The picture's delay the show runs with, in ms and in samples, no less than
+// the frame loop's longest look-ahead.
+constexpr int PICTURE_DELAY_MS = 100;
+constexpr int PICTURE_DELAY = PICTURE_DELAY_MS * RATE / 1000;
 
 std::vector<float> readFloats(const std::string& path) {
     const kit::Bytes bytes = kit::readFile(path);
@@ -75,6 +87,7 @@ pid_t startShow(const std::string& audioPath, const std::string& tracePath,
         setenv("SDL_AUDIODRIVER", "disk", 1);
         setenv("SDL_DISKAUDIOFILE", audioPath.c_str(), 1);
         setenv("TUHKALA_HEARD_TRACE", tracePath.c_str(), 1);
+        setenv("TUHKALA_SYNC_DELAY_MS", std::to_string(PICTURE_DELAY_MS).c_str(), 1);
         // Its exit leak check is the window tests' concern (and Mesa's driver
         // leaves blocks behind); here only the sound matters.
         std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
@@ -107,8 +120,9 @@ size_t countLines(const std::string& path, const std::string& start) {
     return count;
 }
 
-// The show's heard-clock trace: "callback NS SAMPLES LATENCY", "jump NS
-// FIRST_SAMPLE" and "position NS WORD" lines, from two threads.
+// The show's heard-clock trace: "callback NS SAMPLES LATENCY", "rendered
+// SAMPLES", "jump NS FIRST_SAMPLE" and "position NS WORD AHEAD_NS" lines,
+// from two threads, in the order the heard clock saw them.
 struct Callback {
     uint64_t ns;
     int count, latency;
@@ -116,6 +130,9 @@ struct Callback {
 struct Position {
     uint64_t ns;
     uint32_t word;
+    uint64_t aheadNs;
+    size_t callbacks;  // callback lines before it
+    uint64_t rendered; // samples rendered before it
 };
 struct HeardTrace {
     std::vector<Callback> callbacks; // in time order
@@ -129,14 +146,19 @@ HeardTrace readTrace(const std::string& path) {
     const kit::Bytes bytes = kit::readFile(path);
     std::istringstream lines(std::string(bytes.begin(), bytes.end()));
     std::string kind;
+    uint64_t rendered = 0;
     while (lines >> kind) {
         if (kind == "callback") {
             Callback c{};
             lines >> c.ns >> c.count >> c.latency;
             trace.callbacks.push_back(c);
+        } else if (kind == "rendered") {
+            lines >> rendered;
         } else if (kind == "position") {
             Position p{};
-            lines >> p.ns >> p.word;
+            lines >> p.ns >> p.word >> p.aheadNs;
+            p.callbacks = trace.callbacks.size();
+            p.rendered = rendered;
             trace.positions.push_back(p);
         } else if (kind == "jump") {
             uint64_t ns = 0;
@@ -246,8 +268,9 @@ TEST(LiveSound, StreamHandedToSdlIsTheOfflineRenderFromOrderZero) {
     uint64_t handed = 0;
     for (const Callback& c : trace.callbacks) {
         ASSERT_EQ(c.count, buffer) << "SDL's disk driver asks for whole buffers";
-        // No sound server: the latency is the device's buffer.
-        ASSERT_EQ(c.latency, buffer);
+        // No sound server: the latency is the device's buffer, and the
+        // picture's delay.
+        ASSERT_EQ(c.latency, buffer + PICTURE_DELAY);
         handed += uint64_t(c.count);
     }
     ASSERT_GE(live.size(), handed);
@@ -264,39 +287,69 @@ TEST(LiveSound, StreamHandedToSdlIsTheOfflineRenderFromOrderZero) {
     auto wordText = [](uint32_t word) {
         return std::to_string(word & 0xFFFF) + ":" + std::to_string(word >> 16);
     };
-    size_t k = 0, wrong = 0, telling = 0;
-    uint64_t base = 0;
+    // The output sample heard aheadNs after the question, for a question
+    // that came after callback c, which started the buffer from output
+    // sample base: the samples played since, less the latency, where the
+    // output cannot get further than the buffer handed over plus what it
+    // plays meanwhile.
+    auto heardSample = [](const Position& p, const Callback& c, uint64_t base, uint64_t aheadNs) {
+        const uint64_t played = (p.ns - c.ns + aheadNs) * RATE / 1000000000ull;
+        const uint64_t aheadSamples = aheadNs * RATE / 1000000000ull;
+        const uint64_t sample = std::min(base + played, base + uint64_t(c.count) + aheadSamples);
+        return int64_t(sample) - c.latency;
+    };
+    // Where the start of the slice that holds output sample heardAt lies in
+    // the module: each buffer is cut into slices from its start, and the
+    // position is recorded as each slice begins. Past what was rendered when
+    // asked, the newest slice's.
+    auto moduleSample = [&](int64_t heardAt, uint64_t rendered) {
+        heardAt = std::min(heardAt, int64_t(rendered) - 1);
+        const int64_t sliceStart = heardAt / buffer * buffer + heardAt % buffer / SLICE * SLICE;
+        return sliceStart - int64_t(trace.jumpSample);
+    };
+    size_t wrong = 0, telling = 0, tellingAhead = 0, capped = 0;
+    uint64_t base = 0, longestAheadNs = 0;
+    size_t counted = 0; // callbacks summed into base
     std::string firstWrong;
     for (const Position& p : trace.positions) {
-        // The latest callback at or before the question.
-        while (k + 1 < trace.callbacks.size() && trace.callbacks[k + 1].ns <= p.ns)
-            base += uint64_t(trace.callbacks[k++].count);
-        const Callback& c = trace.callbacks[k];
-        if (c.ns > p.ns)
+        if (p.callbacks == 0)
             continue; // asked before any callback: nothing is playing
-        const int64_t played =
-            std::min<int64_t>(int64_t((p.ns - c.ns) * RATE / 1000000000ull), c.count);
-        // The output sample heard, and the start of the slice it lies in:
-        // each buffer is cut into slices from its start, and the position
-        // is recorded as each slice begins. Where that is in the module.
-        const int64_t heardAt = int64_t(base) + played - buffer;
-        const int64_t sliceStart = heardAt / buffer * buffer + heardAt % buffer / SLICE * SLICE;
-        const int64_t sample = sliceStart - int64_t(trace.jumpSample);
+        // The latest callback before the question.
+        for (; counted + 1 < p.callbacks; ++counted)
+            base += uint64_t(trace.callbacks[counted].count);
+        const Callback& c = trace.callbacks[p.callbacks - 1];
+        ASSERT_GE(p.ns, c.ns) << "the trace's lines come in the clock's order";
+        ASSERT_GE(p.rendered, base) << "a callback renders before the next one starts";
+        ASSERT_LE(p.rendered, base + uint64_t(c.count));
+        longestAheadNs = std::max(longestAheadNs, p.aheadNs);
+        const int64_t heardAt = heardSample(p, c, base, p.aheadNs);
+        capped += heardAt >= int64_t(p.rendered);
+        const int64_t sample = moduleSample(heardAt, p.rendered);
         // The render knows the position on its own slice grid: the word at
         // the sample lies between its grid points on either side.
         const uint32_t early = offlineWord(sample), late = offlineWord(sample + SLICE - 1);
         if (p.word != early && p.word != late && !(sample < 0 && p.word == 0)) {
             if (wrong++ == 0)
-                firstWrong = "at " + std::to_string(sample) +
-                             " samples of the module the scenes read " + wordText(p.word) +
-                             ", the render has " + wordText(early) + " to " + wordText(late);
+                firstWrong = "at " + std::to_string(sample) + " samples of the module (" +
+                             std::to_string(p.aheadNs / 1000000) + " ms ahead) the scenes read " +
+                             wordText(p.word) + ", the render has " + wordText(early) + " to " +
+                             wordText(late);
         }
-        // A question whose answer a buffer's error in the latency would change.
+        // Questions whose answer a buffer's error in the latency, or
+        // ignoring the look-ahead, would change.
         if (sample >= buffer && offlineWord(sample) != offlineWord(sample - buffer))
             ++telling;
+        if (offlineWord(sample) !=
+            offlineWord(moduleSample(heardSample(p, c, base, 0), p.rendered)))
+            ++tellingAhead;
     }
-    printf("%zu positions asked, %zu of them within a buffer of a row change\n",
-           trace.positions.size(), telling);
+    printf("%zu positions asked, %zu of them within a buffer of a row change, %zu across one "
+           "by their look-ahead (at most %.0f ms), %zu past the render\n",
+           trace.positions.size(), telling, tellingAhead, double(longestAheadNs) / 1e6, capped);
     EXPECT_EQ(wrong, 0u) << firstWrong;
     EXPECT_GE(telling, 15u) << "too few questions near a row change to tell a wrong latency";
+    // The live show draws ahead, no further than the frame loop's limit.
+    EXPECT_GE(tellingAhead, 15u) << "too few questions looking across a row change to tell a "
+                                    "wrong look-ahead";
+    EXPECT_LE(longestAheadNs, uint64_t(PICTURE_DELAY_MS) * 1000000);
 }

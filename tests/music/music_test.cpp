@@ -164,6 +164,41 @@ TEST(HeardClock, FollowsTheLatencyTheServerReports) {
     EXPECT_NEAR(double(d.clock.nsUntilJumpHeard(t)), double(heardAt - t), 1000.0);
 }
 
+// Drawing ahead: the word that will be heard 15 ms on is what a device that
+// really got there reports, even past the next callback's time; asking for
+// it leaves what is heard now as it was. Past the render, the newest word.
+TEST(HeardClock, LooksAheadAsIfTheOutputKeptPace) {
+    constexpr uint64_t AHEAD = 15 * MS;
+    int compared = 0;
+    for (uint64_t ms = 2000; ms < 2300; ms += 3) {
+        FakeDevice now, then;
+        const uint64_t t = now.t0 + ms * MS;
+        // Words are kept per 1 ms slice: near a row's start the two may
+        // differ by one.
+        auto nearRowStart = [](uint64_t at) {
+            const uint64_t heard = (at - 5 * SECOND) * RATE / SECOND - BUFFER;
+            const uint64_t into = heard % ROW_SAMPLES;
+            return into <= uint64_t(platform::PLAYER_SLICE_SAMPLES) ||
+                   into >= uint64_t(ROW_SAMPLES - platform::PLAYER_SLICE_SAMPLES);
+        };
+        if (nearRowStart(t) || nearRowStart(t + AHEAD))
+            continue;
+        now.advanceTo(t);
+        then.advanceTo(t + AHEAD);
+        EXPECT_EQ(now.clock.positionAhead(t, AHEAD), then.clock.positionAt(t + AHEAD)) << ms;
+        EXPECT_EQ(now.clock.positionAt(t), wordAtSample((t - now.t0) * RATE / SECOND - BUFFER))
+            << ms;
+        EXPECT_EQ(now.clock.positionAhead(t, 0), now.clock.positionAt(t)) << ms;
+        // Further ahead than the render has got: the newest slice's word.
+        const uint64_t newestSlice =
+            now.clock.renderedSamples() - BUFFER +
+            (BUFFER - 1) / platform::PLAYER_SLICE_SAMPLES * platform::PLAYER_SLICE_SAMPLES;
+        EXPECT_EQ(now.clock.positionAhead(t, 100 * MS), wordAtSample(newestSlice)) << ms;
+        ++compared;
+    }
+    EXPECT_GT(compared, 90);
+}
+
 TEST(SyncDelay, ValuesSoundDelayLineAndPictureDelayOnTheHeardClock) {
     int ms = 7;
     EXPECT_TRUE(platform::parseSyncDelay("40", &ms) && ms == 40);
