@@ -73,6 +73,7 @@ expect 2 "" "^tuhkala-inspect: no file given" "$INSPECT"
 expect 2 "" "^tuhkala-inspect: --dump-pixels needs" "$INSPECT" --dump-pixels
 # The show's test switch is checked like an option.
 expect 2 "" "^tuhkalademo: TUHKALA_TEST_FRAME=20800: expected MS@FPS" env TUHKALA_TEST_FRAME=20800 "$SHOW"
+expect 2 "" "^tuhkalademo: TUHKALA_TEST_FRAME=2x@5: expected MS@FPS" env TUHKALA_TEST_FRAME=2x@5 "$SHOW"
 [ ! -e "$WORK/x" ] || fail "a refused capture made its output folder"
 
 [ "$failures" -eq 0 ] || exit 1
