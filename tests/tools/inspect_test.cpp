@@ -132,4 +132,9 @@ TEST(Inspect, PicturesTheirDumpsAndTheExitStatus) {
     const RunResult mixed = inspect({"--json", bmp, dir + "/v5.bmp", dir + "/junk.jpe", bmp});
     EXPECT_EQ(mixed.status, 1);
     EXPECT_EQ(std::count(mixed.out.begin(), mixed.out.end(), '\n'), 4 + 2); // and two messages
+    // A name shorter than any ending has none: its bytes decide, as above.
+    const RunResult shortName = run("cd " + quote(dir) + " && " +
+                                    quote(TUHKALA_BINARY_DIR "/tuhkala-inspect") + " bm 2>&1");
+    EXPECT_EQ(shortName.status, 1);
+    EXPECT_EQ(shortName.out, "tuhkala-inspect: bm: Unknown DIB file format.\n");
 }
