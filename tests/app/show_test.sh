@@ -137,7 +137,15 @@ find_window() {
     [ -n "$WID" ] || ! alive
 }
 poll find_window 300
-[ -n "$WID" ] || fail "no visible window with class name \"$CLASS\""
+if [ -z "$WID" ]; then
+    # Rare under a loaded suite, cause not yet known: say what the display
+    # and the show held when the window was not found.
+    alive && echo "the show is alive; its threads: $(cat /proc/"$SHOW_PID"/task/*/comm 2>/dev/null |
+        tr '\n' ' ')" || echo "the show has ended"
+    echo "windows of that class, visible or not: $(xdo search --classname "^${CLASS}\$" 2>&1 | tr '\n' ' ')"
+    xwininfo -root -tree 2>&1 | head -n 20
+    fail "no visible window with class name \"$CLASS\""
+fi
 # The window's inside: "W H X Y", X and Y on the screen.
 client_area() {
     xwininfo -id "$WID" | awk -F: '/Absolute upper-left X/ { x = $2 } /Absolute upper-left Y/ { y = $2 }
