@@ -68,19 +68,24 @@ void HeardClock::recordSlice(uint32_t word, int samples) {
     rendered += static_cast<uint64_t>(std::max(0, samples));
 }
 
+uint64_t HeardClock::sampleAt(uint64_t nowNs, uint64_t aheadNs) const {
+    // At the callback the device still held `latency` samples of what came
+    // before; it then plays on in real time, but cannot get past the samples
+    // this callback supplied before the next callback comes. Looking ahead
+    // counts on those next callbacks coming in time: the ceiling moves on by
+    // what the output plays meanwhile.
+    const uint64_t elapsedNs = (nowNs > callbackNs ? nowNs - callbackNs : 0) + aheadNs;
+    const uint64_t played = elapsedNs * static_cast<uint64_t>(rate) / 1000000000ull;
+    const uint64_t aheadSamples = aheadNs * static_cast<uint64_t>(rate) / 1000000000ull;
+    const uint64_t ceiling = callbackBase + static_cast<uint64_t>(callbackCount) + aheadSamples;
+    const uint64_t heard = std::min(callbackBase + played, ceiling);
+    return heard > static_cast<uint64_t>(latency) ? heard - latency : 0;
+}
+
 uint64_t HeardClock::heardSample(uint64_t nowNs) {
     if (!started)
         return lastHeard;
-    // At the callback the device still held `latency` samples of what came
-    // before; it then plays on in real time, but cannot get past the samples
-    // this callback supplied before the next callback comes.
-    const uint64_t elapsedNs = nowNs > callbackNs ? nowNs - callbackNs : 0;
-    const uint64_t played = elapsedNs * static_cast<uint64_t>(rate) / 1000000000ull;
-    const uint64_t ceiling = callbackBase + static_cast<uint64_t>(callbackCount);
-    uint64_t heard = callbackBase + played;
-    heard = std::min(heard, ceiling);
-    heard = heard > static_cast<uint64_t>(latency) ? heard - latency : 0;
-    lastHeard = std::max(lastHeard, heard);
+    lastHeard = std::max(lastHeard, sampleAt(nowNs, 0));
     return lastHeard;
 }
 
@@ -89,19 +94,11 @@ uint32_t HeardClock::positionAt(uint64_t nowNs) {
 }
 
 uint32_t HeardClock::positionAhead(uint64_t nowNs, uint64_t aheadNs) {
+    // Never before what is heard now; the prediction is not kept in
+    // lastHeard, since what is reported as heard now must not take its value.
     uint64_t heard = heardSample(nowNs);
-    if (started) {
-        // heardSample's arithmetic at the later time, with the ceiling moved
-        // on by what the output plays meanwhile. Not kept in lastHeard: what is
-        // reported as heard now must not take the prediction's value.
-        const uint64_t elapsedNs = (nowNs > callbackNs ? nowNs - callbackNs : 0) + aheadNs;
-        const uint64_t played = elapsedNs * static_cast<uint64_t>(rate) / 1000000000ull;
-        const uint64_t aheadSamples = aheadNs * static_cast<uint64_t>(rate) / 1000000000ull;
-        const uint64_t ceiling = callbackBase + static_cast<uint64_t>(callbackCount) + aheadSamples;
-        uint64_t later = std::min(callbackBase + played, ceiling);
-        later = later > static_cast<uint64_t>(latency) ? later - latency : 0;
-        heard = std::max(heard, later);
-    }
+    if (started)
+        heard = std::max(heard, sampleAt(nowNs, aheadNs));
     return wordAt(heard);
 }
 

@@ -109,6 +109,8 @@ class HeardClock {
     uint64_t lastHeard = 0;
     uint32_t fallbackWord = 0; // reported before any slice has sounded
     std::vector<Slice> ring;   // CAPACITY entries
+    // The output sample heard aheadNs after nowNs, by the newest callback.
+    uint64_t sampleAt(uint64_t nowNs, uint64_t aheadNs) const;
     // The newest recorded slice that starts at or before output sample heard.
     uint32_t wordAt(uint64_t heard) const;
     int head = 0;  // index of the next write
