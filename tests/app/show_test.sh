@@ -110,8 +110,18 @@ if [ "$MODE" = framed ]; then
     openbox >"$WORK/wm.log" 2>&1 &
     WM_PID=$!
     # The manager is up once it has announced itself on the root window.
-    poll 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"' 100 ||
+    # Openbox starts in under a second here; the limit is for a loaded
+    # machine, and a manager that ended stops the wait at once.
+    wm_up() {
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" ||
+            ! kill -0 "$WM_PID" 2>/dev/null
+    }
+    if ! poll wm_up 300 || ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; then
+        kill -0 "$WM_PID" 2>/dev/null && echo "openbox is running" || echo "openbox has ended"
+        echo "--- openbox's output:" && cat "$WORK/wm.log"
+        echo "--- Xvfb's output:" && cat "$WORK/xvfb.log"
         fail "openbox did not start"
+    fi
 fi
 
 NO_KEYS=""
