@@ -86,6 +86,8 @@ TEST_F(Resize, FollowsTheClientExceptAtZeroHeightOrWithoutAContext) {
     };
     ASSERT_TRUE(platform::openOffscreen(320, 200, nullptr));
     initGl();
+    // A surface drawn again at the same depth still shows.
+    EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST) && glInt(GL_DEPTH_FUNC) == GL_LEQUAL);
     // Before any resize the aspect is the outer window's, whatever the surface.
     expectView(320, 200, 640.0 / 480.0);
     glTranslatef(4.0f, 5.0f, 6.0f);

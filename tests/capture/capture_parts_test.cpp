@@ -226,8 +226,9 @@ TEST(WavWriter, HeaderDescribesPcm16) {
     const std::vector<unsigned char> stereo = wavHeader(10, 48000, 2);
     EXPECT_EQ(little(stereo, 28, 4), 192000u);
     EXPECT_EQ(little(stereo, 40, 4), 40u);
-    // More than 4 GiB of sound cannot be described: both sizes saturate.
-    const std::vector<unsigned char> huge = wavHeader(3000000000ull, 44100, 1);
+    // No more than 4 GiB less the header can be described: both sizes
+    // saturate, also for a stream that would fit without the header.
+    const std::vector<unsigned char> huge = wavHeader(0x7FFFFFF0ull, 44100, 1);
     EXPECT_EQ(little(huge, 4, 4), 0xFFFFFFFFu);
     EXPECT_EQ(little(huge, 40, 4), 0xFFFFFFFFu - 36);
 }

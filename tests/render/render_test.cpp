@@ -102,6 +102,21 @@ TEST_F(Render, OverlaysWithoutAPictureOrWithoutAlphaAndTheFadeOverABoundTexture)
     EXPECT_EQ(frame.at(500, 400), (Rgb{0, 255, 0}));
     EXPECT_EQ(frame.at(50, 50), (Rgb{255, 255, 255}));
     EXPECT_EQ(frame.at(200, 240), (Rgb{0, 0, 0}));
+    // Coordinates generated for a model (sphere mapping left on) do not reach
+    // an overlay: a picture of four colour quarters keeps them in place.
+    textures.emplace_back(new Texture);
+    const Bytes quarters = {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 0};
+    uploadTexturePixels(textures.back().get(), 3, 2, 2, quarters.data());
+    glTexGeni(GL_S, GL_TEXTURE_GEN_MODE, GL_SPHERE_MAP);
+    glTexGeni(GL_T, GL_TEXTURE_GEN_MODE, GL_SPHERE_MAP);
+    glEnable(GL_TEXTURE_GEN_S);
+    glEnable(GL_TEXTURE_GEN_T);
+    drawImage(textures.back().get(), 0, 0, 640, 480, 1.0f, false);
+    const Picture split = grabFrame();
+    EXPECT_LE(distance(split.at(160, 120), {255, 0, 0}), 1);
+    EXPECT_LE(distance(split.at(480, 120), {0, 255, 0}), 1);
+    EXPECT_LE(distance(split.at(160, 360), {0, 0, 255}), 1);
+    EXPECT_LE(distance(split.at(480, 360), {255, 255, 0}), 1);
     // The fade is plain colour over a bound texture.
     picture->bind();
     clearTo(0, 0, 1);

@@ -135,6 +135,10 @@ TEST(DibDecode, EveryLayoutDecodesToItsPixels) {
         {"rgb32", bmpFile(infoHeader(2, 1, 32), bits32), 2, Bytes{0x10, 0x20, 0x30, 255, 255, 255}},
         {"bf32.bmp", bmpFile(cat({infoHeader(2, 1, 32, 3), swapped}), bits32), 2,
          Bytes{0x30, 0x20, 0x10, 255, 255, 255}},
+        // A mask as wide as the pixel: red is its top 8 bits.
+        {"full mask",
+         bmpFile(cat({infoHeader(2, 1, 32, 3), u32(0xFFFFFFFF), u32(0), u32(0)}), bits32), 2,
+         Bytes{0xFF, 0, 0, 0, 0, 0}},
         // RLE8, 4x3: a run of 3; end of line; absolute 3 indices (padded); a
         // delta of (1, 1) to x 4, outside the picture, so the next run lands
         // nowhere; end of bitmap.
