@@ -68,13 +68,6 @@ size_t firstSound(const std::vector<float>& samples) {
     return i;
 }
 
-double rms(const float* samples, size_t count) {
-    double sum = 0;
-    for (size_t i = 0; i < count; ++i)
-        sum += double(samples[i]) * samples[i];
-    return std::sqrt(sum / double(count));
-}
-
 // Starts the show with the disk audio driver writing to audioPath and its
 // heard-clock trace to tracePath; its own output goes to logPath. The
 // child's process id.
@@ -233,30 +226,20 @@ TEST(LiveSound, StreamHandedToSdlIsTheOfflineRenderFromOrderZero) {
     const float* heard = &live[size_t(lag)];
     printf("the module starts %ld samples (%.1f ms) into the stream; %.1f s compared\n", lag,
            lag * 1000.0 / RATE, double(length) / RATE);
-    const double correlation = best / (rms(heard + renderStart, window) *
-                                       rms(&render[renderStart], window) * double(window));
-    EXPECT_GT(correlation, 0.9999);
 
     // Before the module only silence: nothing of it played early or twice.
     EXPECT_EQ(firstSound(live), size_t(lag) + renderStart);
-    // The same level, and every sample the same within 16-bit rounding: a
+    // Every sample the same within 16-bit rounding (so the same level too): a
     // gap, a repeat or a click anywhere would break it.
-    const double levelDb = 20 * std::log10(rms(heard, length) / rms(render.data(), length));
-    EXPECT_LT(std::fabs(levelDb), 0.01);
     double worst = 0;
     size_t worstAt = 0;
-    double residual = 0;
     for (size_t i = 0; i < length; i++) {
-        double difference = std::fabs(double(heard[i]) - render[i]);
-        residual += difference * difference;
+        const double difference = std::fabs(double(heard[i]) - render[i]);
         if (difference > worst) {
             worst = difference;
             worstAt = i;
         }
     }
-    printf("largest difference %.3g at %.3f s; residual %.1f dB below the signal\n", worst,
-           double(worstAt) / RATE,
-           20 * std::log10(rms(render.data(), length) / std::sqrt(residual / double(length))));
     EXPECT_LE(worst, LSB16) << "at " << double(worstAt) / RATE << " s of the module";
 
     // The heard position. The file starts with whatever SDL wrote while the

@@ -10,17 +10,14 @@
 #include <csignal>
 
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <sstream>
 #include <thread>
 #include <vector>
 
 #include "music/music.h"
 #include "platform/module_player.h"
-#include "platform/offline_module.h"
 #include "platform/sound_server.h"
 #include "platform/sync_delay.h"
 #include "tests/support/kit.h"
@@ -199,7 +196,7 @@ TEST(HeardClock, LooksAheadAsIfTheOutputKeptPace) {
     EXPECT_GT(compared, 90);
 }
 
-TEST(SyncDelay, ValuesSoundDelayLineAndPictureDelayOnTheHeardClock) {
+TEST(SyncDelay, ValuesSoundDelayLineAndPictureDelay) {
     int ms = 7;
     EXPECT_TRUE(platform::parseSyncDelay("40", &ms) && ms == 40);
     EXPECT_TRUE(platform::parseSyncDelay("-1000", &ms) && ms == -1000);
@@ -240,20 +237,6 @@ TEST(SyncDelay, ValuesSoundDelayLineAndPictureDelayOnTheHeardClock) {
         for (size_t i = 0; i < out.size(); ++i)
             ASSERT_EQ(out[i], i < late ? 0.0f : in[i - late]) << delay << " " << i;
     }
-
-    // A picture delayed by 40 ms is the heard clock taking the output to
-    // hold 40 ms more: every position is reported 40 ms later.
-    FakeDevice plain, delayed;
-    delayed.clock.configure(RATE, BUFFER + 40 * RATE / 1000);
-    for (uint64_t at : {700 * MS, 2345 * MS, 9000 * MS})
-        for (uint64_t t = at; t < at + 60 * MS; t += 5 * MS) {
-            plain.advanceTo(plain.t0 + t);
-            delayed.advanceTo(delayed.t0 + t + 40 * MS);
-            EXPECT_NEAR(double(delayed.clock.heardSample(delayed.t0 + t + 40 * MS)),
-                        double(plain.clock.heardSample(plain.t0 + t)), 1.0);
-            EXPECT_EQ(delayed.clock.positionAt(delayed.t0 + t + 40 * MS),
-                      plain.clock.positionAt(plain.t0 + t));
-        }
 }
 
 TEST(MusicPosition, ScriptedWordAndRowChanges) {
@@ -295,14 +278,13 @@ TEST(MusicPosition, CustomSourceIsAskedAfreshEachTimeWithItsUserPointer) {
     musicSetSource(nullptr);
 }
 
-// The real player on SDL's disk driver, which writes every sample handed to
-// the device into a file: started, the module stays silent at its start
-// until the frame loop's rewind, then plays order 0 once from its first
-// sample (a callback between the start and the rewind used to play the
-// opening twice); jumps are reported at once and play on from there.
-TEST(MusicPlayer, SoundsFromTheRewindOnceAndJumps) {
+// The real player on SDL's disk driver (real-time callbacks): started, the
+// module stays at its start until the frame loop's rewind; jumps are
+// reported at once and play on from there. (That the stream then holds the
+// offline render from order 0 once, after nothing but silence, LiveSound
+// checks on the show itself.)
+TEST(MusicPlayer, StaysAtTheStartUntilTheRewindAndJumps) {
     const std::string stream = kit::scratchDir("music-player") + "/stream.raw";
-    std::remove(stream.c_str());
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", stream.c_str(), 1);
     ASSERT_EQ(musicInit(), 0);
@@ -329,35 +311,7 @@ TEST(MusicPlayer, SoundsFromTheRewindOnceAndJumps) {
     // An order past the end is refused and the position stays.
     EXPECT_EQ(musicSetPosition(53), 0);
     EXPECT_EQ(musicOrder(), 0);
-    platform::modulePlayerClose(); // the driver closes its file
-
-    // The stream: silence, then the offline render from its first sound on
-    // for 600 ms, less than order 0 played before the first jump.
-    const kit::Bytes bytes = kit::readFile(stream);
-    std::vector<float> live(bytes.size() / sizeof(float));
-    if (!live.empty())
-        std::memcpy(live.data(), bytes.data(), live.size() * sizeof(float));
-    platform::OfflineModule offline;
-    ASSERT_TRUE(offline.loadFile("tavara/amerikka.it", nullptr));
-    offline.renderTo(RATE);
-    auto firstSound = [](const float* samples, size_t count) {
-        size_t i = 0;
-        while (i < count && samples[i] == 0.0f)
-            ++i;
-        return i;
-    };
-    const std::vector<float>& render = offline.samples();
-    const size_t renderStart = firstSound(render.data(), render.size());
-    const size_t liveStart = firstSound(live.data(), live.size());
-    const size_t span = RATE * 6 / 10 - renderStart;
-    ASSERT_LT(renderStart, size_t(RATE) / 4);
-    ASSERT_GE(live.size(), liveStart + span);
-    size_t mismatch = 0;
-    while (mismatch < span &&
-           std::fabs(live[liveStart + mismatch] - render[renderStart + mismatch]) <= 1.0 / 32768)
-        ++mismatch;
-    EXPECT_EQ(mismatch, span) << "the stream leaves the module " << mismatch * 1000.0 / RATE
-                              << " ms after its first sound";
+    platform::modulePlayerClose();
 }
 
 // The real player through a private PulseAudio server that holds 100 ms of
