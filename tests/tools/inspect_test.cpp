@@ -103,7 +103,9 @@ TEST(Inspect, PicturesTheirDumpsAndTheExitStatus) {
          1,
          "tuhkala-inspect: " + dir + "/missing.3ds: cannot be opened\n{\"file\":\"" + dir +
              "/missing.3ds\",\"kind\":\"3ds\",\"loaded\":0"},
-        {{dir + "/notes.txt"}, 1, ""},
+        {{dir + "/notes.txt"},
+         1,
+         "tuhkala-inspect: " + dir + "/notes.txt: neither a .3ds, .bmp nor .jpg file\n"},
         {{dir + "/bm"}, 1, "tuhkala-inspect: " + dir + "/bm: Unknown DIB file format.\n"},
         {{dir + "/mm"}, 1, "tuhkala-inspect: " + dir + "/mm: not a 3D Studio file"},
         {{dir + "/ff"}, 1, "tuhkala-inspect: " + dir + "/ff: not a JPEG picture"},
