@@ -154,7 +154,7 @@ build_bench() {
         exit 1
     fi
     local program
-    program="$(find "$build" -maxdepth 2 -name frame_bench -type f -perm -u+x | head -n1)"
+    program="$(find "$build" -maxdepth 2 -name frame_bench -type f -perm -u+x | sed -n 1p)"
     if [ -z "$program" ] || [ ! -d "$(dirname "$program")/tavara" ]; then
         echo "compare.sh: no frame_bench beside a tavara/ in $build" >&2
         exit 1

@@ -70,7 +70,7 @@ fetch_source() {
             cat "$folder/fetch.log" >&2
             return 1
         fi
-        unpacked="$(find "$folder/download" -mindepth 1 -maxdepth 1 -type d | head -n1)"
+        unpacked="$(find "$folder/download" -mindepth 1 -maxdepth 1 -type d | sed -n 1p)"
         if [ -z "$unpacked" ]; then
             echo "web/deps: apt-get source unpacked nothing for $package" >&2
             return 1
@@ -126,8 +126,11 @@ build_libjpeg() {
 }
 
 # What a build depends on besides the source: the build commands above (as
-# bash sees them, without comments) and the compiler.
-RECIPE="$( (declare -f build_libopenmpt build_libjpeg; emcc --version 2>/dev/null | head -n1) |
+# bash sees them, without comments) and the compiler. sed, not head, takes the
+# compiler's first line: it reads the rest too, where head would close the
+# pipe while emcc still writes, and under pipefail that ended this script
+# without a word, now and then.
+RECIPE="$( (declare -f build_libopenmpt build_libjpeg; emcc --version 2>/dev/null | sed -n 1p) |
     sha1sum | cut -c1-10)"
 write_source_lists
 if [ ! -f "$APT_DIR/updated" ] || [ -n "$(find "$APT_DIR/updated" -mmin +1440)" ]; then
