@@ -106,10 +106,10 @@ TEST(DibDecode, EveryLayoutDecodesToItsPixels) {
         // 1 bit, width 10: bits run from the high bit.
         {"pal1.bmp", bmpFile(cat({infoHeader(10, 1, 1), palette(2, 4)}), Bytes{0xA0, 0x40, 0, 0}),
          10, indexed({1, 0, 1, 0, 0, 0, 0, 0, 0, 1})},
-        // Indices past a short table (colours used 2 of 256) come out black.
-        {"short table",
-         bmpFile(cat({infoHeader(2, 1, 8, 0, 2), palette(2, 4)}), Bytes{1, 200, 0, 0}), 2,
-         indexed({1, -1})},
+        // Indices from a short table's end on (colours used 2 of 256) come out
+        // black, not the bytes after the table.
+        {"short table", bmpFile(cat({infoHeader(2, 1, 8, 0, 2), palette(2, 4)}), Bytes{1, 2, 0, 0}),
+         2, indexed({1, -1})},
         // Colours used 0x10000 is not zero: cut to 16 bits it counts no colour,
         // so there is no table and every index is black. Without the file
         // header the bits follow the 40-byte header at once; the bytes after

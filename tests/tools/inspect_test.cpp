@@ -71,8 +71,9 @@ TEST(Inspect, PicturesTheirDumpsAndTheExitStatus) {
     ASSERT_TRUE(writeFile(jpeg, encodeJpeg(8, 8, 1, Bytes(64, 200))));
     ASSERT_TRUE(
         writeFile(dir + "/v5.bmp", cat({Bytes{'B', 'M'}, u32(0), u32(0), u32(0), u32(124)})));
-    // Not JPEG bytes: only the name's rarest JPEG ending says what it should be.
-    ASSERT_TRUE(writeFile(dir + "/junk.jpe", Bytes{'h', 'i'}));
+    // Not JPEG bytes: only the name's rarest JPEG ending, in capitals, says
+    // what it should be.
+    ASSERT_TRUE(writeFile(dir + "/junk.JPE", Bytes{'h', 'i'}));
     ASSERT_TRUE(writeFile(dir + "/notes.txt", Bytes{'h', 'i'}));
     // No ending: the first two bytes say what a file should be.
     ASSERT_TRUE(writeFile(dir + "/bm", Bytes{'B', 'M'}) &&
@@ -94,11 +95,11 @@ TEST(Inspect, PicturesTheirDumpsAndTheExitStatus) {
          1,
          "tuhkala-inspect: " + dir + "/v5.bmp: Unknown DIB file format.\n{\"file\":\"" + dir +
              "/v5.bmp\",\"kind\":\"bmp\",\"error\":\"Unknown DIB file format.\"}\n"},
-        {{"--json", dir + "/junk.jpe"},
+        {{"--json", dir + "/junk.JPE"},
          1,
          "tuhkala-inspect: " + dir +
-             "/junk.jpe: not a JPEG picture the decoder accepts\n{\"file\":\"" + dir +
-             "/junk.jpe\",\"kind\":\"jpeg\",\"error\":"},
+             "/junk.JPE: not a JPEG picture the decoder accepts\n{\"file\":\"" + dir +
+             "/junk.JPE\",\"kind\":\"jpeg\",\"error\":"},
         {{"--json", dir + "/missing.3ds"},
          1,
          "tuhkala-inspect: " + dir + "/missing.3ds: cannot be opened\n{\"file\":\"" + dir +
@@ -131,7 +132,7 @@ TEST(Inspect, PicturesTheirDumpsAndTheExitStatus) {
     ASSERT_EQ(grey.size(), 64u);
     EXPECT_NEAR(grey[63], 200, 2);
     // One bad file among good ones: every file is still reported, status 1.
-    const RunResult mixed = inspect({"--json", bmp, dir + "/v5.bmp", dir + "/junk.jpe", bmp});
+    const RunResult mixed = inspect({"--json", bmp, dir + "/v5.bmp", dir + "/junk.JPE", bmp});
     EXPECT_EQ(mixed.status, 1);
     EXPECT_EQ(std::count(mixed.out.begin(), mixed.out.end(), '\n'), 4 + 2); // and two messages
     // A name shorter than any ending has none: its bytes decide, as above.
