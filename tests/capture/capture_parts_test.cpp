@@ -206,6 +206,12 @@ TEST(CaptureOutput, PreparingAndWritingLeaveNoDescriptorOpenAndNoProbe) {
     ASSERT_TRUE(prepareOutputFolder(dir, &error)) << error;
     ASSERT_TRUE(prepareOutputFile(dir + "/clip.mkv", &error)) << error;
     ASSERT_TRUE(writeWholeFile(dir + "/at-0.png", {1, 2, 3}, &error)) << error;
+    // An encoder that cannot start closes both its pipes.
+    VideoEncoder encoder;
+    VideoSettings settings;
+    settings.ffmpeg = dir + "/no-such-ffmpeg";
+    EXPECT_FALSE(startVideoEncoder(&encoder, settings, {}, &error));
+    EXPECT_EQ(error.rfind("cannot start " + settings.ffmpeg + ": ", 0), 0u) << error;
     EXPECT_EQ(kit::openDescriptors(), descriptors);
     EXPECT_FALSE(std::filesystem::exists(dir + "/.tuhkala-capture-probe"));
     EXPECT_EQ(kit::readFile(dir + "/at-0.png"), (kit::Bytes{1, 2, 3}));
