@@ -8,6 +8,7 @@
 #include <SDL.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/offscreen.h"
 #include "platform/platform.h"
@@ -229,6 +230,16 @@ int openWindow(const WindowRequest& request) {
     setenv("SDL_VIDEO_X11_WMCLASS", request.className, 1);
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
         return WindowClassFailed;
+    // With no display to reach, SDL falls back to its off-screen driver,
+    // whose windows nobody sees: the show would play to no one, and no key
+    // could end it. That driver is used only when asked for by name.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    const char* asked = std::getenv("SDL_VIDEODRIVER");
+    if (driver && std::strcmp(driver, "offscreen") == 0 &&
+        !(asked && std::strstr(asked, "offscreen"))) {
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        return WindowClassFailed;
+    }
     // The window test of Escape held (tests/app/show_test.sh) keeps key
     // presses out of the event queue, so that a key reaches the show only
     // through the keyboard state, which SDL updates before it would queue the

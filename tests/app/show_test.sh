@@ -20,6 +20,8 @@
 #
 # usage: show_test.sh MODE SHOW [SEND-CLOSE [SCREEN-CHECK CAPTURE]]
 #   MODE: properties|framed|fullscreen|resized|no-video|no-gl
+# no-video also runs the show with a display it cannot reach and no driver
+# named, which must fail the same way rather than play unseen.
 # Runs in the build folder, where tavara/ is. Exit 77 = skipped.
 set -u
 MODE="$1" SHOW="$2" SEND_CLOSE="${3:-}" SCREEN_CHECK="${4:-}" CAPTURE="${5:-}"
@@ -72,6 +74,15 @@ case "$MODE" in no-*)
     STATUS=$?
     [ "$STATUS" -eq 1 ] || fail "exit status $STATUS, not 1"
     grep -qxF "$MESSAGE" "$WORK/show.err" || fail "standard error lacks \"$MESSAGE\""
+    if [ "$MODE" = no-video ]; then
+        # A display that cannot be reached, no driver named: SDL would fall
+        # back to windows nobody sees, and the show would play unseen.
+        SDL_VIDEODRIVER="" DISPLAY=:65000 timeout 60 "$SHOW" >/dev/null 2>"$WORK/show.err"
+        STATUS=$?
+        [ "$STATUS" -eq 1 ] || fail "with an unreachable display: exit status $STATUS, not 1"
+        grep -qxF "$MESSAGE" "$WORK/show.err" ||
+            fail "with an unreachable display: standard error lacks \"$MESSAGE\""
+    fi
     echo "failed as expected with status 1"
     exit 0
     ;;
