@@ -2,8 +2,10 @@
 // projection, the window procedure, teardown, and the frame loop that runs
 // the schedule of effects.
 //
-// Main thread only. Times are milliseconds of the platform tick counter,
-// sizes are pixels, the field of view is in degrees.
+// Main thread only. Times are milliseconds of the platform tick counter;
+// show time, from when order 0 was heard, runs on the music's heard clock
+// where the music has one (the sound device's). Sizes are pixels, the field
+// of view is in degrees.
 //
 // The loop reaches the window system only through platform::, so the show's
 // SDL window, the off-screen capture and the tests' scripted backends all run
@@ -208,6 +210,22 @@ void heardStart(FrameLoop* loop, uint32_t now) {
     loop->heard = ms <= 0;
 }
 
+// Show time, once order 0 has been heard: milliseconds since then. Music with
+// a sound device behind it tells how long ago that was by the device's clock,
+// which is the clock of the cues (musicHeardClock); startTick then follows it,
+// so that it stays the tick when order 0 was heard. Otherwise the tick
+// counter tells. Never earlier than the pass before: the heard clock
+// wavers by a millisecond or two between passes, and a pass's show time that
+// went back over a scene's start would draw the scene before it again.
+int32_t showTime(const FrameLoop& loop, uint32_t now) {
+    int32_t ms = static_cast<int32_t>(platform::ticksBetween(startTick, now));
+    if (musicHeardClock())
+        ms = -musicMsUntilHeard();
+    ms = std::max(ms, loop.showMs);
+    startTick = now - static_cast<uint32_t>(ms);
+    return ms;
+}
+
 // Drawing ahead: a pass's picture is on the screen from the end of the pass
 // until the end of the next, so the time it stands for best is the middle of
 // that, one and a half passes from the pass's start. A pass's duration is
@@ -255,9 +273,8 @@ bool drawFramePass(FrameLoop* loop) {
 
     loop->leadMs = loop->drawAhead ? drawLeadMs(*loop) : 0;
     musicSetLookAhead(loop->leadMs);
-    const int32_t t =
-        static_cast<int32_t>(platform::ticksBetween(startTick, platform::tickCount())) +
-        loop->leadMs;
+    loop->showMs = showTime(*loop, platform::tickCount());
+    const int32_t t = loop->showMs + loop->leadMs;
     loop->passStart = platform::tickCount();
 
     const EffectEntry* row = findEffect(loop->table, t);

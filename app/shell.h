@@ -100,7 +100,8 @@ struct FrameLoop {
     uint32_t lastPassMs = 0; // the previous pass's duration, a stall or not
     uint32_t passStart = 0;  // tick count at the start of the current pass
     bool matched = false;    // a schedule row held the current pass's time
-    bool heard = false;      // order 0 has been heard: startTick is fixed
+    bool heard = false;      // order 0 has been heard: show time runs
+    int32_t showMs = 0;      // the latest pass's show time, before its lead
     bool waiting = false;    // the current pass only waited for order 0 to be heard
     // The live show on a screen: a pass's picture reaches the screen when the
     // pass ends and stays there until the next one ends, so each pass draws

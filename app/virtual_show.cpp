@@ -30,7 +30,8 @@ int virtualMsUntilHeard(void*) {
     return 0;
 }
 
-MusicSource virtualSource = {virtualPosition, virtualSetPosition, virtualMsUntilHeard, nullptr};
+MusicSource virtualSource = {virtualPosition, virtualSetPosition, virtualMsUntilHeard, nullptr,
+                             false};
 
 // After every swap: the frame of pass n is finished. Hand it over, then move
 // the clock to pass n + 1's time, so that the loop's closing tick reading

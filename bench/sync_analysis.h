@@ -278,8 +278,9 @@ struct Measurement {
 };
 
 // Window in which the first picture of an event is looked for, relative to
-// its sound. Scene changes follow the show's own clock, which a loaded
-// machine's lost sound can leave seconds away from the music, and each
+// its sound. Scene changes come from the schedule, which a show timing it
+// by the system's clock, on a loaded machine that lost sound, can leave
+// seconds away from the music, and each
 // scene's look is unique for many seconds around it; the pictures tied to
 // the music come closer, the quarter pictures 1.6 s apart; the letters come
 // one per row, the same letter every third row, so they are looked for

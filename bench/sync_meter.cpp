@@ -168,7 +168,8 @@ void report(const std::string& folder, const Run& run, const Song& song,
                     f.offsets.empty() ? "" : signedMs(median(f.offsets)).c_str());
     }
     std::printf("\n");
-    // The scene changes follow the show's clock, the others the music.
+    // The scene changes come from the schedule, the others from the music's
+    // position.
     printStats("scene changes:        ", scenes);
     printStats("pictures and fades:   ", cues);
     printStats("letters:              ", letters);

@@ -33,7 +33,8 @@ int playerSetPosition(void*, int order) {
 int playerMsUntilHeard(void*) {
     return platform::modulePlayerMsUntilHeard();
 }
-const MusicSource PLAYER_SOURCE = {playerPosition, playerSetPosition, playerMsUntilHeard, nullptr};
+const MusicSource PLAYER_SOURCE = {playerPosition, playerSetPosition, playerMsUntilHeard, nullptr,
+                                   true};
 
 // The scripted source of the tests; its user pointer is the word it reports.
 uint32_t scriptWord = 0;
@@ -47,7 +48,8 @@ int scriptSetPosition(void* word, int order) {
 int heardAtOnce(void*) {
     return 0;
 }
-const MusicSource SCRIPT_SOURCE = {scriptPosition, scriptSetPosition, heardAtOnce, &scriptWord};
+const MusicSource SCRIPT_SOURCE = {scriptPosition, scriptSetPosition, heardAtOnce, &scriptWord,
+                                   false};
 
 const MusicSource& currentSource() {
     return source ? *source : PLAYER_SOURCE;
@@ -80,6 +82,10 @@ int musicSetPosition(int order) {
 int musicMsUntilHeard() {
     const MusicSource& current = currentSource();
     return current.msUntilHeard ? current.msUntilHeard(current.user) : 0;
+}
+
+bool musicHeardClock() {
+    return currentSource().heardClock;
 }
 
 void musicSetLookAhead(int ms) {

@@ -49,7 +49,17 @@ struct MusicSource {
     // a script) answer 0: what they set is heard at once. Null answers 0.
     int (*msUntilHeard)(void* user);
     void* user;
+    // True when msUntilHeard reads a clock of the output's own, a sound
+    // device's, which keeps answering how long ago the set position was
+    // heard: the schedule then runs on that clock (musicHeardClock).
+    bool heardClock;
 };
+// Whether the source's heard clock runs the schedule: the real player's does.
+// A sound device plays at a rate of its own against the tick counter (this
+// machine's sound server runs 200 parts per million fast: 30 ms over the
+// show); the cues follow what is heard, so the schedule must read the same
+// clock for scene changes to land with them.
+bool musicHeardClock();
 // Installs a source (null: the real player).
 void musicSetSource(const MusicSource* source);
 // Installs a scripted source that reports the given order and row until told

@@ -197,7 +197,7 @@ const MusicSource HEARD_LATER = {[](void*) { return platform::positionWord(0, 0)
                                      s.now += 4;
                                      return ms;
                                  },
-                                 nullptr};
+                                 nullptr, false};
 
 TEST_F(FrameLoop, ScheduleStartsWhenOrderZeroIsHeard) {
     musicSetSource(&HEARD_LATER);
@@ -236,6 +236,40 @@ TEST_F(FrameLoop, ScheduleStartsWhenOrderZeroIsHeard) {
     s.escapeFromCall = 50;
     runFrameLoopWith(LONG_TABLE);
     EXPECT_EQ(tally(), " swaps 0 releases 0 reads 50 taken 0 left");
+    musicSetSource(nullptr);
+}
+
+// Music from a sound device that runs 4 % fast against the tick counter and
+// heard order 0 at tick 1000; at tick 1500 its clock wavers 25 ms back.
+const MusicSource FAST_DEVICE = {[](void*) { return platform::positionWord(0, 0); },
+                                 [](void*, int) { return 1; },
+                                 [](void*) {
+                                     const int heardMs = static_cast<int>(
+                                         (int64_t(s.now) - 1000) * 104 / 100 -
+                                         (s.now == 1500 ? 25 : 0));
+                                     return -heardMs;
+                                 },
+                                 nullptr, true};
+
+TEST_F(FrameLoop, ScheduleRunsOnTheHeardClockOfASoundDevice) {
+    const EffectEntry table[] = {
+        {"a", render<'A'>, 0, 499}, {"b", render<'B'>, 500, 10000}, {nullptr, nullptr, 0, 0}};
+    musicSetSource(&FAST_DEVICE);
+    s.now = 1000;
+    s.renderCosts.assign(60, 10);
+    s.escapeFromCall = 53;
+    runFrameLoopWith(table);
+    // Pass k starts at tick 1000 + 10 k, heard 10.4 k ms: "b" from pass 49
+    // (509 ms), where the tick counter would say 490 ms. The wavering pass
+    // keeps the time of the pass before, and its scene.
+    EXPECT_EQ(s.rows, std::string(49, 'A') + "BBB");
+    ASSERT_EQ(s.times.size(), 52u);
+    EXPECT_EQ(s.times[48], 499);
+    EXPECT_EQ(s.times[49], 509);
+    EXPECT_EQ(s.times[50], 509);
+    EXPECT_EQ(s.times[51], 530);
+    // startTick stays the tick when order 0 was heard, by the device's clock.
+    EXPECT_EQ(startTick, 1510u - 530u);
     musicSetSource(nullptr);
 }
 

@@ -267,9 +267,10 @@ TEST(MusicPosition, CustomSourceIsAskedAfreshEachTimeWithItsUserPointer) {
             return ++s->calls, s->word;
         },
         [](void* user, int order) { return static_cast<Script*>(user)->lastOrder = order, 0; },
-        nullptr, &script};
+        nullptr, &script, false};
     musicSetSource(&source);
     EXPECT_EQ(musicMsUntilHeard(), 0); // a source that does not say is heard at once
+    EXPECT_FALSE(musicHeardClock());
     EXPECT_EQ(musicOrder(), 12);
     EXPECT_EQ(musicRow(), 34);
     EXPECT_EQ(script.calls, 2);
