@@ -31,6 +31,21 @@ namespace platform {
 
 // ---- HeardClock: pure arithmetic, no locking --------------------------------
 
+namespace {
+
+constexpr int64_t SECOND_NS = 1000000000;
+
+// Sample counts and nanoseconds at rate Hz, either side of 0, exact to the
+// nanosecond or the sample (toward 0), without overflow for years of samples.
+int64_t samplesToNs(int64_t samples, int rate) {
+    return samples / rate * SECOND_NS + samples % rate * SECOND_NS / rate;
+}
+int64_t nsToSamples(int64_t ns, int rate) {
+    return ns / SECOND_NS * rate + ns % SECOND_NS * rate / SECOND_NS;
+}
+
+} // namespace
+
 HeardClock::HeardClock() : ring(CAPACITY) {}
 
 void HeardClock::configure(int newRate, int latencySamples) {
@@ -40,7 +55,9 @@ void HeardClock::configure(int newRate, int latencySamples) {
 
 void HeardClock::reset(uint32_t word) {
     started = false;
-    callbackNs = 0;
+    accountCount = 0;
+    accountNext = 0;
+    referenceNs = 0;
     callbackBase = 0;
     callbackCount = 0;
     rendered = 0;
@@ -55,9 +72,19 @@ void HeardClock::reset(uint32_t word) {
 
 void HeardClock::callbackStarted(uint64_t nowNs, int samples) {
     started = true;
-    callbackNs = nowNs;
     callbackBase = rendered;
     callbackCount = std::max(0, samples);
+    // Sample callbackBase - latency is heard now.
+    const int64_t heardNow = static_cast<int64_t>(callbackBase) - latency;
+    accounts[accountNext] = static_cast<int64_t>(nowNs) - samplesToNs(heardNow, rate);
+    accountNext = (accountNext + 1) % REFERENCE_CALLBACKS;
+    accountCount = std::min(accountCount + 1, REFERENCE_CALLBACKS);
+    // Until the ring is full its accounts are its first accountCount entries.
+    int64_t sorted[REFERENCE_CALLBACKS] = {};
+    std::copy(accounts, accounts + accountCount, sorted);
+    int64_t* middle = sorted + accountCount / 2;
+    std::nth_element(sorted, middle, sorted + accountCount);
+    referenceNs = *middle;
 }
 
 void HeardClock::recordSlice(uint32_t word, int samples) {
@@ -69,17 +96,18 @@ void HeardClock::recordSlice(uint32_t word, int samples) {
 }
 
 uint64_t HeardClock::sampleAt(uint64_t nowNs, uint64_t aheadNs) const {
-    // At the callback the device still held `latency` samples of what came
-    // before; it then plays on in real time, but cannot get past the samples
-    // this callback supplied before the next callback comes. Looking ahead
-    // counts on those next callbacks coming in time: the ceiling moves on by
-    // what the output plays meanwhile.
-    const uint64_t elapsedNs = (nowNs > callbackNs ? nowNs - callbackNs : 0) + aheadNs;
-    const uint64_t played = elapsedNs * static_cast<uint64_t>(rate) / 1000000000ull;
-    const uint64_t aheadSamples = aheadNs * static_cast<uint64_t>(rate) / 1000000000ull;
-    const uint64_t ceiling = callbackBase + static_cast<uint64_t>(callbackCount) + aheadSamples;
-    const uint64_t heard = std::min(callbackBase + played, ceiling);
-    return heard > static_cast<uint64_t>(latency) ? heard - latency : 0;
+    // The device plays on in real time from the reference, but cannot get
+    // past the samples the latest callback supplied (less what it still
+    // holds) before the next callback comes. Looking ahead counts on those
+    // next callbacks coming in time: the ceiling moves on by what the output
+    // plays meanwhile.
+    const int64_t sinceNs = static_cast<int64_t>(nowNs + aheadNs) - referenceNs;
+    const int64_t played = nsToSamples(sinceNs, rate);
+    const int64_t aheadSamples = nsToSamples(static_cast<int64_t>(aheadNs), rate);
+    const int64_t ceiling =
+        static_cast<int64_t>(callbackBase) + callbackCount + aheadSamples - latency;
+    const int64_t heard = std::min(played, ceiling);
+    return heard > 0 ? static_cast<uint64_t>(heard) : 0;
 }
 
 uint64_t HeardClock::heardSample(uint64_t nowNs) {
@@ -133,16 +161,13 @@ void HeardClock::jumpTo(uint32_t word, uint64_t nowNs) {
 int64_t HeardClock::nsUntilJumpHeard(uint64_t nowNs) const {
     if (!jumped)
         return 0;
-    // The inverse of heardSample: sample s is heard once callbackBase plus
-    // the samples played since the callback, less the latency, reaches it.
-    constexpr int64_t SECOND_NS = 1000000000;
+    // The inverse of heardSample: sample s is heard s samples after the
+    // reference.
     int64_t heardAtNs = 0;
     if (!started) {
         heardAtNs = static_cast<int64_t>(jumpNs) + int64_t(latency) * SECOND_NS / rate;
     } else {
-        const int64_t ahead =
-            static_cast<int64_t>(jumpSample) + latency - static_cast<int64_t>(callbackBase);
-        heardAtNs = static_cast<int64_t>(callbackNs) + ahead * SECOND_NS / rate;
+        heardAtNs = referenceNs + samplesToNs(static_cast<int64_t>(jumpSample), rate);
     }
     int64_t untilNs = heardAtNs - static_cast<int64_t>(nowNs);
     // Not rendered yet, the sample is heard no sooner than one latency after

@@ -52,9 +52,18 @@ inline uint32_t positionWord(int order, int row) {
 // device before it (renderedBefore samples) has been consumed by the device
 // except the last latencySamples, which are still queued; from then on the
 // device plays on at the sample rate until the next callback.
+//
+// Each callback so gives an account of when output sample 0 was heard. One
+// account wavers with when the output got round to asking for more and with
+// the latency figure of the moment (by 2 to 3 ms through a sound server);
+// the clock runs from the median of the last REFERENCE_CALLBACKS accounts,
+// which wavers less and still follows a device whose rate differs from the
+// monotonic clock's. A real change of the output's latency (a new sink) is
+// followed once it holds for more than half of them.
 class HeardClock {
   public:
     static constexpr int CAPACITY = 8192; // recorded slices: 8 s at 1 ms slices
+    static constexpr int REFERENCE_CALLBACKS = 31; // 0.7 s of 1024-sample buffers
 
     HeardClock();
     // Output rate and the samples queued between a callback and the listener
@@ -102,7 +111,13 @@ class HeardClock {
     bool jumped = false;
     uint64_t jumpNs = 0;
     uint64_t jumpSample = 0; // output sample index of the first sample after the jump
-    uint64_t callbackNs = 0;
+    // The recent callbacks' accounts of when output sample 0 was heard
+    // (nanoseconds, may be before 0 of the clock: signed), oldest at
+    // accountNext - accountCount, and their median.
+    int64_t accounts[REFERENCE_CALLBACKS] = {};
+    int accountCount = 0;
+    int accountNext = 0;
+    int64_t referenceNs = 0;
     uint64_t callbackBase = 0; // samples rendered before the latest callback
     int callbackCount = 0;     // samples of the latest callback
     uint64_t rendered = 0;     // samples recorded so far

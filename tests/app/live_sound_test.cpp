@@ -29,6 +29,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -270,16 +271,34 @@ TEST(LiveSound, StreamHandedToSdlIsTheOfflineRenderFromOrderZero) {
     auto wordText = [](uint32_t word) {
         return std::to_string(word & 0xFFFF) + ":" + std::to_string(word >> 16);
     };
+    // Each callback, starting the buffer from output sample base, tells
+    // when output sample 0 was heard: at its start less base - latency
+    // samples. The clock runs from the median of the last 31 such accounts
+    // (the upper one of an even count).
+    std::vector<double> referenceNs;
+    {
+        std::vector<double> accounts;
+        uint64_t at = 0;
+        for (const Callback& c : trace.callbacks) {
+            accounts.push_back(double(c.ns) - (double(at) - c.latency) * 1e9 / RATE);
+            at += uint64_t(c.count);
+            std::vector<double> recent(accounts.end() - std::min<ptrdiff_t>(accounts.size(), 31),
+                                       accounts.end());
+            std::nth_element(recent.begin(), recent.begin() + recent.size() / 2, recent.end());
+            referenceNs.push_back(recent[recent.size() / 2]);
+        }
+    }
     // The output sample heard aheadNs after the question, for a question
-    // that came after callback c, which started the buffer from output
-    // sample base: the samples played since, less the latency, where the
-    // output cannot get further than the buffer handed over plus what it
-    // plays meanwhile.
-    auto heardSample = [](const Position& p, const Callback& c, uint64_t base, uint64_t aheadNs) {
-        const uint64_t played = (p.ns - c.ns + aheadNs) * RATE / 1000000000ull;
-        const uint64_t aheadSamples = aheadNs * RATE / 1000000000ull;
-        const uint64_t sample = std::min(base + played, base + uint64_t(c.count) + aheadSamples);
-        return int64_t(sample) - c.latency;
+    // that came after callback k, which started the buffer from output
+    // sample base: the samples played since the reference, where the output
+    // cannot get further than the buffer handed over, less the latency, plus
+    // what it plays meanwhile.
+    auto heardSample = [&](const Position& p, size_t k, uint64_t base, uint64_t aheadNs) {
+        const Callback& c = trace.callbacks[k];
+        const int64_t played =
+            int64_t(std::floor((double(p.ns + aheadNs) - referenceNs[k]) * RATE / 1e9));
+        const int64_t aheadSamples = int64_t(aheadNs * RATE / 1000000000ull);
+        return std::min(played, int64_t(base) + c.count + aheadSamples - c.latency);
     };
     // Where the start of the slice that holds output sample heardAt lies in
     // the module: each buffer is cut into slices from its start, and the
@@ -305,7 +324,7 @@ TEST(LiveSound, StreamHandedToSdlIsTheOfflineRenderFromOrderZero) {
         ASSERT_GE(p.rendered, base) << "a callback renders before the next one starts";
         ASSERT_LE(p.rendered, base + uint64_t(c.count));
         longestAheadNs = std::max(longestAheadNs, p.aheadNs);
-        const int64_t heardAt = heardSample(p, c, base, p.aheadNs);
+        const int64_t heardAt = heardSample(p, p.callbacks - 1, base, p.aheadNs);
         capped += heardAt >= int64_t(p.rendered);
         const int64_t sample = moduleSample(heardAt, p.rendered);
         // The render knows the position on its own slice grid: the word at
@@ -323,7 +342,7 @@ TEST(LiveSound, StreamHandedToSdlIsTheOfflineRenderFromOrderZero) {
         if (sample >= buffer && offlineWord(sample) != offlineWord(sample - buffer))
             ++telling;
         if (offlineWord(sample) !=
-            offlineWord(moduleSample(heardSample(p, c, base, 0), p.rendered)))
+            offlineWord(moduleSample(heardSample(p, p.callbacks - 1, base, 0), p.rendered)))
             ++tellingAhead;
     }
     printf("%zu positions asked, %zu of them within a buffer of a row change, %zu across one "
