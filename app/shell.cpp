@@ -218,9 +218,8 @@ void heardStart(FrameLoop* loop, uint32_t now) {
 // wavers by a millisecond or two between passes, and a pass's show time that
 // went back over a scene's start would draw the scene before it again.
 int32_t showTime(const FrameLoop& loop, uint32_t now) {
-    int32_t ms = static_cast<int32_t>(platform::ticksBetween(startTick, now));
-    if (musicHeardClock())
-        ms = -musicMsUntilHeard();
+    int32_t ms = musicHeardClock() ? -musicMsUntilHeard()
+                                   : static_cast<int32_t>(platform::ticksBetween(startTick, now));
     ms = std::max(ms, loop.showMs);
     startTick = now - static_cast<uint32_t>(ms);
     return ms;

@@ -165,7 +165,7 @@ int64_t HeardClock::nsUntilJumpHeard(uint64_t nowNs) const {
     // reference.
     int64_t heardAtNs = 0;
     if (!started) {
-        heardAtNs = static_cast<int64_t>(jumpNs) + int64_t(latency) * SECOND_NS / rate;
+        heardAtNs = static_cast<int64_t>(jumpNs) + samplesToNs(latency, rate);
     } else {
         heardAtNs = referenceNs + samplesToNs(static_cast<int64_t>(jumpSample), rate);
     }
@@ -176,7 +176,7 @@ int64_t HeardClock::nsUntilJumpHeard(uint64_t nowNs) const {
     // to be gone and the prediction stands.
     const bool stalled = jumpSample >= rendered && nowNs - jumpNs < JUMP_STALL_LIMIT_NS;
     if (stalled)
-        untilNs = std::max(untilNs, int64_t(latency) * SECOND_NS / rate);
+        untilNs = std::max(untilNs, samplesToNs(latency, rate));
     return untilNs;
 }
 

@@ -62,7 +62,7 @@ inline uint32_t positionWord(int order, int row) {
 // followed once it holds for more than half of them.
 class HeardClock {
   public:
-    static constexpr int CAPACITY = 8192; // recorded slices: 8 s at 1 ms slices
+    static constexpr int CAPACITY = 8192;          // recorded slices: 8 s at 1 ms slices
     static constexpr int REFERENCE_CALLBACKS = 31; // 0.7 s of 1024-sample buffers
 
     HeardClock();

@@ -241,15 +241,14 @@ TEST_F(FrameLoop, ScheduleStartsWhenOrderZeroIsHeard) {
 
 // Music from a sound device that runs 4 % fast against the tick counter and
 // heard order 0 at tick 1000; at tick 1500 its clock wavers 25 ms back.
-const MusicSource FAST_DEVICE = {[](void*) { return platform::positionWord(0, 0); },
-                                 [](void*, int) { return 1; },
-                                 [](void*) {
-                                     const int heardMs = static_cast<int>(
-                                         (int64_t(s.now) - 1000) * 104 / 100 -
-                                         (s.now == 1500 ? 25 : 0));
-                                     return -heardMs;
-                                 },
-                                 nullptr, true};
+const MusicSource FAST_DEVICE = {
+    [](void*) { return platform::positionWord(0, 0); }, [](void*, int) { return 1; },
+    [](void*) {
+        const int heardMs =
+            static_cast<int>((int64_t(s.now) - 1000) * 104 / 100 - (s.now == 1500 ? 25 : 0));
+        return -heardMs;
+    },
+    nullptr, true};
 
 TEST_F(FrameLoop, ScheduleRunsOnTheHeardClockOfASoundDevice) {
     const EffectEntry table[] = {
