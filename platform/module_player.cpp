@@ -1,11 +1,13 @@
-// Real-time module playback: libopenmpt renders the module in SDL2's audio
-// callback (mono float at 44100 Hz on the default device), and HeardClock
-// turns "now" into the position that is reaching the listener, with the
-// output's latency as the sound server reports it (sound_server.h) or, where
-// none does, SDL's buffer.
+// Real-time module playback: libopenmpt renders the module (mono float at
+// 44100 Hz) for the output, and HeardClock turns "now" into the position that
+// is reaching the listener. The output is our own stream on a sound server
+// where one answers (pulse_output.h), which says with every buffer how long
+// the server will take to play it; elsewhere (SDL_AUDIODRIVER naming another
+// driver, no server) it is SDL2's audio device, whose buffer is taken as the
+// whole latency.
 //
-// The modulePlayer* functions run on the main thread; audioCallback runs on
-// SDL's audio thread. The libopenmpt module object is not thread-safe, so every
+// The modulePlayer* functions run on the main thread; renderOutput runs on
+// the audio thread (SDL's or libpulse's). The libopenmpt module object is not thread-safe, so every
 // call on it holds moduleMutex; the position ring is guarded by the lighter
 // clockMutex, which the main thread's queries take alone.
 #include "platform/module_player.h"
@@ -24,7 +26,7 @@
 #include <thread>
 
 #include "platform/module_player_settings.h"
-#include "platform/sound_server.h"
+#include "platform/pulse_output.h"
 #include "platform/sync_delay.h"
 
 namespace platform {
@@ -180,12 +182,6 @@ int64_t HeardClock::nsUntilJumpHeard(uint64_t nowNs) const {
     return untilNs;
 }
 
-int outputLatencySamples(int rate, int deviceSamples, int64_t serverUs) {
-    if (serverUs < 0)
-        return deviceSamples;
-    return static_cast<int>(serverUs * rate / 1000000);
-}
-
 uint64_t monotonicNs() {
     using namespace std::chrono;
     return static_cast<uint64_t>(
@@ -196,8 +192,11 @@ uint64_t monotonicNs() {
 
 namespace {
 
-// How long the start waits at most for the sound server's reports to settle.
+// How long the start waits at most for the sound server's stream to settle.
 constexpr int SERVER_SETTLE_MS = 3000;
+
+// Where the sound goes.
+enum class Output { None, Sdl, Pulse };
 
 std::mutex moduleMutex; // guards module, playing, startAtJump
 std::mutex clockMutex;  // guards heardClock
@@ -207,9 +206,11 @@ bool playing = false;
 // rendered before the jump would be heard a second time after it.
 bool startAtJump = false;
 HeardClock heardClock;
-SDL_AudioDeviceID device = 0;
+Output output = Output::None;
+SDL_AudioDeviceID device = 0; // SDL's device, when it is the output
 int outputRate = PLAYER_RATE;
 int deviceSamples = 0;       // SDL's obtained buffer
+int callbacksSeen = 0;       // buffers rendered since the output opened (under clockMutex)
 int pictureDelaySamples = 0; // a delayed picture for a sync meter's check (sync_delay.h)
 int lastError = PlayerOk;
 bool audioStarted = false;
@@ -237,11 +238,10 @@ uint32_t currentWord() {
 }
 
 // Audio thread. Renders the buffer in 1 ms slices and records which position
-// each slice starts at, so the main thread can tell what is being heard.
-void SDLCALL audioCallback(void*, Uint8* stream, int bytes) {
-    float* out = reinterpret_cast<float*>(stream);
-    const int total = bytes / static_cast<int>(sizeof(float));
-    const uint64_t now = monotonicNs();
+// each slice starts at, so the main thread can tell what is being heard. The
+// output says when the buffer's first sample will be heard: outputLatency
+// samples after now.
+void renderOutput(float* out, int total, uint64_t now, int outputLatency) {
     // Small scratch list of (word, samples); a callback buffer is a few
     // thousand samples at most, so this stays on a fixed-size stack array in
     // chunks of 64 slices.
@@ -252,11 +252,11 @@ void SDLCALL audioCallback(void*, Uint8* stream, int bytes) {
     {
         std::lock_guard<std::mutex> clockLock(clockMutex);
         // The server's figure changes while the show runs (a new sink, a
-        // resumed one): each callback takes the latest.
-        const int latency = outputLatencySamples(outputRate, deviceSamples, serverLatencyUs()) +
-                            pictureDelaySamples;
+        // resumed one): each buffer takes the latest.
+        const int latency = outputLatency + pictureDelaySamples;
         heardClock.configure(outputRate, latency);
         heardClock.callbackStarted(now, total);
+        ++callbacksSeen;
         if (trace)
             std::fprintf(trace, "callback %llu %d %d\n", static_cast<unsigned long long>(now),
                          total, latency);
@@ -287,48 +287,69 @@ void SDLCALL audioCallback(void*, Uint8* stream, int bytes) {
     syncDelaySound(out, total);
 }
 
-// At exit the audio thread must stop before the player's globals are
-// destroyed under it; the show never closes the player on its own.
-void closeDeviceAtExit() {
+// Audio thread: SDL's device holds what it was handed, its buffer.
+void SDLCALL audioCallback(void*, Uint8* stream, int bytes) {
+    renderOutput(reinterpret_cast<float*>(stream), bytes / static_cast<int>(sizeof(float)),
+                 monotonicNs(), deviceSamples);
+}
+
+void closeOutput() {
     if (device != 0) {
         SDL_CloseAudioDevice(device);
         device = 0;
     }
-    stopServerLatency();
+    pulseOutputClose();
+    output = Output::None;
+}
+
+// At exit the audio thread must stop before the player's globals are
+// destroyed under it; the show never closes the player on its own.
+void closeDeviceAtExit() {
+    closeOutput();
     closeTrace();
 }
 
 // A new stream through a sound server first plays out what the server
 // buffered while it set the stream up (tenths of a second to seconds on a
-// sink that was idle): the callbacks stall meanwhile and the reported
-// latency falls. The start waits until the callbacks keep pace with real
-// time and every latency report in use comes from then, at most
-// SERVER_SETTLE_MS.
+// sink that was idle): the buffers are asked for in bursts meanwhile. The
+// start waits, at most SERVER_SETTLE_MS, until they keep pace with real
+// time, the server has told the stream's timing, and then for more than half
+// of the heard clock's window of buffers, so that the clock runs from the
+// steady stream.
 void waitForSteadyOutput() {
-    constexpr int STEP_MS = 10, SPAN_STEPS = 25; // callbacks over the last 250 ms
+    constexpr int STEP_MS = 10, SPAN_STEPS = 25; // buffers over the last 250 ms
     uint64_t renderedAt[SPAN_STEPS + 1] = {};
     int steps = 0;
-    int reportsWhenSteady = -1;
+    int buffersWhenSteady = -1;
     for (int waited = 0; waited < SERVER_SETTLE_MS; waited += STEP_MS) {
         uint64_t rendered = 0;
+        int buffers = 0;
         {
             std::lock_guard<std::mutex> clockLock(clockMutex);
             rendered = heardClock.renderedSamples();
+            buffers = callbacksSeen;
         }
         renderedAt[steps % (SPAN_STEPS + 1)] = rendered;
         ++steps;
-        // At least 80 % of real time over the span (callbacks come in bursts).
+        // At least 80 % of real time over the span (buffers come in bursts).
         const bool keepingPace =
             steps > SPAN_STEPS && rendered - renderedAt[steps % (SPAN_STEPS + 1)] >=
                                       uint64_t(outputRate) * STEP_MS * SPAN_STEPS / 1000 * 8 / 10;
-        if (!keepingPace)
-            reportsWhenSteady = -1;
-        else if (reportsWhenSteady < 0)
-            reportsWhenSteady = serverReportCount();
-        else if (serverReportCount() - reportsWhenSteady >= LatencyReports::WINDOW)
+        if (!keepingPace || !pulseOutputTimed())
+            buffersWhenSteady = -1;
+        else if (buffersWhenSteady < 0)
+            buffersWhenSteady = buffers;
+        else if (buffers - buffersWhenSteady > HeardClock::REFERENCE_CALLBACKS / 2)
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(STEP_MS));
     }
+}
+
+// The sound server's stream is tried first unless SDL_AUDIODRIVER names
+// another driver (the tests' dummy and disk drivers, ALSA).
+bool serverOutputWanted() {
+    const char* named = std::getenv("SDL_AUDIODRIVER");
+    return !named || !*named || std::strcmp(named, "pulseaudio") == 0;
 }
 
 // Discards libopenmpt's log lines: the show prints nothing but its one error line.
@@ -337,6 +358,40 @@ void silentLog(const char*, void*) {}
 } // namespace
 
 int modulePlayerOpen(int rate) {
+    closeOutput();
+    const char* tracePath = std::getenv("TUHKALA_HEARD_TRACE");
+    if (tracePath && *tracePath && !trace) {
+        trace = std::fopen(tracePath, "w");
+        // Whole lines as they come, for a test that reads while the show runs.
+        if (trace)
+            std::setvbuf(trace, nullptr, _IOLBF, 0);
+    }
+    static bool exitHandlerSet = false;
+    if (!exitHandlerSet) {
+        // Registered after the globals above exist, so it runs before they go.
+        std::atexit(closeDeviceAtExit);
+        exitHandlerSet = true;
+    }
+    // TUHKALA_SYNC_DELAY_MS, for checking a sync meter (sync_delay.h): a
+    // delayed picture is the heard clock taking the output to hold more.
+    pictureDelaySamples = syncDelayFromEnvironment(rate);
+    // The clock is ready before the output's first buffer.
+    auto resetClock = [](int outputRate, int latency) {
+        std::lock_guard<std::mutex> clockLock(clockMutex);
+        heardClock.configure(outputRate, latency + pictureDelaySamples);
+        heardClock.reset(0);
+        callbacksSeen = 0;
+    };
+
+    outputRate = rate;
+    resetClock(rate, PULSE_BUFFER_SAMPLES);
+    if (serverOutputWanted() && pulseOutputOpen(rate, renderOutput)) {
+        output = Output::Pulse;
+        waitForSteadyOutput();
+        lastError = PlayerOk;
+        return PlayerOk;
+    }
+
     if (!audioStarted) {
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
             lastError = PlayerNoDriver;
@@ -350,44 +405,19 @@ int modulePlayerOpen(int rate) {
     want.channels = 1;
     want.samples = 1024;
     want.callback = audioCallback;
-    const char* tracePath = std::getenv("TUHKALA_HEARD_TRACE");
-    if (tracePath && *tracePath && !trace) {
-        trace = std::fopen(tracePath, "w");
-        // Whole lines as they come, for a test that reads while the show runs.
-        if (trace)
-            std::setvbuf(trace, nullptr, _IOLBF, 0);
-    }
     SDL_AudioSpec have{};
     device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
     if (device == 0) {
         lastError = PlayerDeviceOpen;
         return lastError;
     }
+    output = Output::Sdl;
     outputRate = have.freq;
     deviceSamples = have.samples;
-    // TUHKALA_SYNC_DELAY_MS, for checking a sync meter (sync_delay.h): a
-    // delayed picture is the heard clock taking the output to hold more.
     pictureDelaySamples = syncDelayFromEnvironment(have.freq);
-    static bool exitHandlerSet = false;
-    if (!exitHandlerSet) {
-        // Registered after the globals above exist, so it runs before they go.
-        std::atexit(closeDeviceAtExit);
-        exitHandlerSet = true;
-    }
-    {
-        std::lock_guard<std::mutex> clockLock(clockMutex);
-        heardClock.configure(have.freq, have.samples + pictureDelaySamples);
-        heardClock.reset(0);
-    }
+    resetClock(have.freq, have.samples);
     // The output runs from now on; it is silent until a module plays.
     SDL_PauseAudioDevice(device, 0);
-    // Through a sound server the output holds more than SDL's buffer, and
-    // the show's start needs to know how much: ask the server about our
-    // stream (which exists once the device is open) and wait until it plays
-    // steadily.
-    const char* driver = SDL_GetCurrentAudioDriver();
-    if (driver && std::strcmp(driver, "pulseaudio") == 0 && startServerLatency())
-        waitForSteadyOutput();
     lastError = PlayerOk;
     return PlayerOk;
 }
@@ -483,7 +513,7 @@ int modulePlayerSetOrder(int order) {
 }
 
 int modulePlayerMsUntilHeard() {
-    if (device == 0)
+    if (output == Output::None)
         return 0;
     const uint64_t now = monotonicNs();
     int64_t ns = 0;
@@ -501,11 +531,7 @@ int modulePlayerLastError() {
 }
 
 void modulePlayerClose() {
-    if (device != 0) {
-        SDL_CloseAudioDevice(device);
-        device = 0;
-    }
-    stopServerLatency();
+    closeOutput();
     closeTrace();
     {
         std::lock_guard<std::mutex> moduleLock(moduleMutex);

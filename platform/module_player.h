@@ -1,9 +1,9 @@
-// Real-time playback of one tracker module: libopenmpt renders it inside an
-// SDL2 audio callback on the default output, and the main thread asks which
-// order and row are being heard right now.
+// Real-time playback of one tracker module: libopenmpt renders it for the
+// default output (a sound server's stream, else an SDL2 audio device), and
+// the main thread asks which order and row are being heard right now.
 //
-// The module_player* functions are called from the main thread; the audio
-// callback runs on SDL's audio thread. Sample rates in Hz, sample counts and
+// The module_player* functions are called from the main thread; the
+// rendering runs on the output's audio thread. Sample rates in Hz, sample counts and
 // indices in output samples (mono frames), times in nanoseconds of a
 // monotonic clock. A position word holds the order in bits 0-15 and the row
 // in bits 16-31.
@@ -67,7 +67,7 @@ class HeardClock {
 
     HeardClock();
     // Output rate and the samples queued between a callback and the listener
-    // (the device buffer that SDL reported, plus any extra).
+    // (what the output says it holds, plus any extra).
     void configure(int rate, int latencySamples);
     // Audio thread: a callback started at nowNs and will produce count samples.
     void callbackStarted(uint64_t nowNs, int count);
@@ -132,20 +132,14 @@ class HeardClock {
     int count = 0; // valid entries, oldest at head - count
 };
 
-// The samples queued between a callback and the listener: what the sound
-// server reports it holds for our stream (serverUs, -1 when none reports),
-// else SDL's obtained buffer (deviceSamples). SDL 2.26's pulseaudio driver
-// hands each buffer on to the server as the server asks for it, so at a
-// callback SDL itself holds nothing of what came before: the server's figure
-// (the stream's buffer, as large as SDL's, and the sink's latency) is the
-// whole of it. The disk, dummy and ALSA drivers have no server.
-int outputLatencySamples(int rate, int deviceSamples, int64_t serverUs);
-
 // Monotonic clock in nanoseconds, the one the player uses.
 uint64_t monotonicNs();
 
-// Starts the audio subsystem and opens the default output at rate Hz, mono
-// float, paused. PlayerOk or an error code.
+// Opens the default output at rate Hz, mono float, silent until a module
+// plays: a stream on the sound server when one answers and SDL_AUDIODRIVER
+// is unset or names pulseaudio (its start waits, at most 3 s, until the
+// server plays it steadily), else SDL's audio device. PlayerOk or an error
+// code.
 int modulePlayerOpen(int rate);
 // Loads the module file (a path as given to fopen), repeating forever, with
 // the shared settings above. PlayerOk or an error code.

@@ -3,8 +3,10 @@
 // driver, and the two failure lines.
 #include <gtest/gtest.h>
 
+#include <pulse/pulseaudio.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -14,13 +16,15 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <thread>
 #include <vector>
 
 #include "music/music.h"
 #include "platform/module_player.h"
-#include "platform/sound_server.h"
+#include "platform/offline_module.h"
+#include "platform/platform.h"
 #include "platform/sync_delay.h"
 #include "tests/support/kit.h"
 
@@ -138,23 +142,12 @@ TEST(HeardClock, TellsWhenTheFirstSampleAfterAJumpIsHeard) {
     EXPECT_NEAR(double(d.clock.nsUntilJumpHeard(heardAt + 30 * MS)), -30.0 * MS, 1000.0);
 }
 
-// The latency: the sound server's figure for our stream where one reports
-// it (the top of the last reports), else SDL's buffer; a server holding 80 ms
-// puts what is heard, and when a jump is heard, 80 ms after the render.
-TEST(HeardClock, FollowsTheLatencyTheServerReports) {
-    EXPECT_EQ(platform::outputLatencySamples(RATE, BUFFER, -1), BUFFER);
-    EXPECT_EQ(platform::outputLatencySamples(RATE, BUFFER, 80000), 3528);
-    platform::LatencyReports reports;
-    EXPECT_EQ(reports.latencyUs(), -1);
-    for (int64_t us : {40000, 23000, 41000})
-        reports.add(us);
-    EXPECT_EQ(reports.latencyUs(), 41000);
-    for (int64_t us : {20000, 21000, 22000, 19000, 20000}) // the 41 ms leave the window
-        reports.add(us);
-    EXPECT_EQ(reports.latencyUs(), 22000);
-
+// The latency: what the output says it holds (a sound server's figure for
+// our stream, else SDL's buffer); a server holding 80 ms puts what is heard,
+// and when a jump is heard, 80 ms after the render.
+TEST(HeardClock, FollowsTheLatencyTheOutputReports) {
     FakeDevice d;
-    d.clock.configure(RATE, platform::outputLatencySamples(RATE, BUFFER, 80000));
+    d.clock.configure(RATE, 3528);
     const uint64_t t = d.t0 + 3 * SECOND + 5 * MS;
     d.advanceTo(t);
     EXPECT_NEAR(double(d.clock.heardSample(t)), double((t - d.t0) * RATE / SECOND) - 3528, 1.0);
@@ -359,11 +352,128 @@ TEST(MusicPlayer, StaysAtTheStartUntilTheRewindAndJumps) {
     platform::modulePlayerClose();
 }
 
-// The real player through a private PulseAudio server that holds 100 ms of
-// our stream (four SDL buffers): the start waits until the stream plays
-// steadily, the heard clock takes the server's latency, and a jump is heard
-// no sooner than that after.
-TEST(MusicPlayer, ThroughASoundServerItsLatencyIsTheServers) {
+// A record stream on a sink's monitor with the server's timing of it: what
+// the sink played and when, on the monotonic clock. libpulse's thread reads;
+// the test's thread looks only after stop().
+class MonitorRecorder {
+  public:
+    bool start(const char* source) {
+        loop = pa_threaded_mainloop_new();
+        context = pa_context_new(pa_threaded_mainloop_get_api(loop), "monitor");
+        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+            pa_threaded_mainloop_start(loop) < 0)
+            return false;
+        for (int i = 0; i < 300 && state() != PA_CONTEXT_READY; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (state() != PA_CONTEXT_READY)
+            return false;
+        pa_threaded_mainloop_lock(loop);
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, RATE, 1};
+        stream = pa_stream_new(context, "monitor", &spec, nullptr);
+        pa_stream_set_read_callback(stream, onRead, this);
+        pa_buffer_attr attr{};
+        std::memset(&attr, 0xff, sizeof attr);
+        attr.fragsize = 441 * sizeof(float); // 10 ms
+        const bool ok =
+            pa_stream_connect_record(stream, source, &attr, PA_STREAM_ADJUST_LATENCY) == 0;
+        timer = pa_context_rttime_new(context, pa_rtclock_now() + 10000, onTimer, this);
+        pa_threaded_mainloop_unlock(loop);
+        return ok;
+    }
+    void stop() {
+        if (loop)
+            pa_threaded_mainloop_stop(loop);
+    }
+    ~MonitorRecorder() {
+        stop();
+        if (stream)
+            pa_stream_unref(stream);
+        if (context) {
+            pa_context_disconnect(context);
+            pa_context_unref(context);
+        }
+        if (loop)
+            pa_threaded_mainloop_free(loop);
+    }
+    // When recorded sample index was played, in ms of the monotonic clock:
+    // the median over the timing updates within a second of it; NaN with
+    // fewer than ten.
+    double playedAtMs(int64_t index) const {
+        std::vector<double> offsets;
+        for (const auto& [at, offsetMs] : ties)
+            if (std::abs(at - double(index)) < RATE)
+                offsets.push_back(offsetMs);
+        if (offsets.size() < 10)
+            return NAN;
+        std::nth_element(offsets.begin(), offsets.begin() + offsets.size() / 2, offsets.end());
+        return offsets[offsets.size() / 2] + double(index) * 1000.0 / RATE;
+    }
+    std::vector<float> samples;
+
+  private:
+    pa_context_state_t state() {
+        pa_threaded_mainloop_lock(loop);
+        const pa_context_state_t s = pa_context_get_state(context);
+        pa_threaded_mainloop_unlock(loop);
+        return s;
+    }
+    static void onRead(pa_stream* st, size_t, void* user) {
+        auto* r = static_cast<MonitorRecorder*>(user);
+        const void* data = nullptr;
+        size_t bytes = 0;
+        while (pa_stream_peek(st, &data, &bytes) == 0 && bytes > 0) {
+            const size_t n = bytes / sizeof(float);
+            if (data)
+                r->samples.insert(r->samples.end(), static_cast<const float*>(data),
+                                  static_cast<const float*>(data) + n);
+            else
+                r->samples.insert(r->samples.end(), n, 0.0f); // a hole
+            pa_stream_drop(st);
+        }
+    }
+    // The monitor's newest sample (the write index) is played by the sink
+    // one sink latency after the server's timestamp.
+    static void onTiming(pa_stream* st, int success, void* user) {
+        auto* r = static_cast<MonitorRecorder*>(user);
+        const pa_timing_info* info = success ? pa_stream_get_timing_info(st) : nullptr;
+        if (!info || info->write_index_corrupt || !info->playing || info->write_index <= 0)
+            return;
+        timespec mono{}, real{};
+        clock_gettime(CLOCK_MONOTONIC, &mono);
+        clock_gettime(CLOCK_REALTIME, &real);
+        const double serverMs = info->timestamp.tv_sec * 1e3 + info->timestamp.tv_usec / 1e3 +
+                                (mono.tv_sec - real.tv_sec) * 1e3 +
+                                (mono.tv_nsec - real.tv_nsec) / 1e6;
+        const double playing = double(info->write_index / int64_t(sizeof(float))) +
+                               (double(info->source_usec) - double(info->sink_usec)) * RATE / 1e6;
+        r->ties.emplace_back(playing, serverMs - playing * 1000.0 / RATE);
+    }
+    static void onTimer(pa_mainloop_api*, pa_time_event* event, const timeval*, void* user) {
+        auto* r = static_cast<MonitorRecorder*>(user);
+        if (pa_stream_get_state(r->stream) == PA_STREAM_READY)
+            if (pa_operation* op = pa_stream_update_timing_info(r->stream, onTiming, r))
+                pa_operation_unref(op);
+        pa_context_rttime_restart(r->context, event, pa_rtclock_now() + 10000);
+    }
+    pa_threaded_mainloop* loop = nullptr;
+    pa_context* context = nullptr;
+    pa_stream* stream = nullptr;
+    pa_time_event* timer = nullptr;
+    std::vector<std::pair<double, double>> ties; // (sample index, played at - index) in ms
+};
+
+// The real player through a private PulseAudio server asked to hold 100 ms
+// of our stream, with no driver named: the output is the server's stream; the
+// start waits until it plays steadily; the heard clock takes the server's
+// latency (not SDL's 23 ms buffer); and the first sound after the jump to
+// order 0 is played when the clock said it would be heard, by the server's
+// own account of its sink's monitor, and so is the song 2 s on by the
+// clock's account then. The bound is loose (10 ms, where the clock and the
+// server agree within 2 ms on an idle machine): it is there for a wrong
+// model of the output (a latency left out is tens of ms, a clock that
+// drifts from the sink's grows with time), not for the sync figure, which
+// bench/sync_meter.sh measures.
+TEST(MusicPlayer, ThroughASoundServerTheJumpIsHeardWhenTheClockSays) {
     if (!kit::haveProgram("pulseaudio"))
         GTEST_SKIP() << "no pulseaudio (scripts/setup.sh installs it)";
     const std::string dir = kit::scratchDir("music-pulse");
@@ -378,8 +488,10 @@ TEST(MusicPlayer, ThroughASoundServerItsLatencyIsTheServers) {
             _exit(126);
         const std::string protocol =
             "module-native-protocol-unix auth-anonymous=1 socket=" + socket;
+        // The show's own format, so that the monitor holds its samples as they are.
         execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "-L",
-               "module-null-sink sink_name=out", "-L", protocol.c_str(), nullptr);
+               "module-null-sink sink_name=out rate=44100 channels=1 format=float32le", "-L",
+               protocol.c_str(), nullptr);
         _exit(127);
     }
     ASSERT_GT(server, 0);
@@ -387,27 +499,41 @@ TEST(MusicPlayer, ThroughASoundServerItsLatencyIsTheServers) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_EQ(access(socket.c_str(), F_OK), 0) << "the server did not start: " << dir;
     setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
-    setenv("PULSE_LATENCY_MSEC", "100", 1);
-    setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
-
+    const char* named = std::getenv("SDL_AUDIODRIVER");
+    const std::string driverBefore = named ? named : "";
+    unsetenv("SDL_AUDIODRIVER");
     const std::string tracePath = dir + "/heard.trace";
     setenv("TUHKALA_HEARD_TRACE", tracePath.c_str(), 1);
 
+    MonitorRecorder monitor;
+    ASSERT_TRUE(monitor.start("out.monitor"));
+    // After the monitor's stream is set up: libpulse gives any new stream of
+    // this process, record streams too, 100 ms fragments then, and the
+    // monitor's timing would come to the nearest 100 ms block.
+    setenv("PULSE_LATENCY_MSEC", "100", 1);
     ASSERT_EQ(musicInit(), 0);
-    const int64_t latencyUs = platform::serverLatencyUs();
-    EXPECT_GE(latencyUs, 50000);
-    EXPECT_LE(latencyUs, 300000);
     musicPlay();
     EXPECT_EQ(musicSetPosition(0), 1);
+    const double askedAtMs = double(platform::monotonicNs()) / 1e6;
     const int untilMs = musicMsUntilHeard();
+    // Three seconds on, the clock's account of when the jump was heard (it
+    // follows the server's timing all along).
+    std::this_thread::sleep_for(std::chrono::milliseconds(untilMs + 3000));
+    const double laterAskedAtMs = double(platform::monotonicNs()) / 1e6;
+    const int laterUntilMs = musicMsUntilHeard();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    monitor.stop();
     platform::modulePlayerClose();
-    EXPECT_EQ(platform::serverLatencyUs(), -1);
     unsetenv("TUHKALA_HEARD_TRACE");
+    unsetenv("PULSE_LATENCY_MSEC");
+    unsetenv("PULSE_SERVER");
+    if (!driverBefore.empty())
+        setenv("SDL_AUDIODRIVER", driverBefore.c_str(), 1);
 
-    // The latency the callbacks around the jump gave the heard clock (the
-    // player's trace): the server's figure, not SDL's 1024 samples; the
-    // first sample after the jump, rendered at a later callback, is heard no
-    // sooner than that.
+    // The latency the buffers around the jump gave the heard clock (the
+    // player's trace): the server's figure, which with the monitor's small
+    // fragments on the same sink comes to about half the 100 ms asked for,
+    // well above SDL's 1024 samples; the jump is heard no sooner than that.
     const kit::Bytes bytes = kit::readFile(tracePath);
     std::istringstream lines(std::string(bytes.begin(), bytes.end()));
     std::string kind, rest;
@@ -428,8 +554,50 @@ TEST(MusicPlayer, ThroughASoundServerItsLatencyIsTheServers) {
     ASSERT_TRUE(jumped);
     ASSERT_GE(before, 0);
     const int used = after < 0 ? before : std::min(before, after);
-    EXPECT_GE(used, 50 * RATE / 1000);
+    EXPECT_GE(used, 35 * RATE / 1000);
+    EXPECT_LE(used, 300 * RATE / 1000);
     EXPECT_GE(untilMs, used * 1000 / RATE - 2);
+
+    // The module's first sound, in the offline render and on the monitor
+    // (where nothing sounded before the jump).
+    auto firstSound = [](const std::vector<float>& s) {
+        const auto it =
+            std::find_if(s.begin(), s.end(), [](float x) { return std::abs(x) > 1e-3f; });
+        return it == s.end() ? int64_t(-1) : int64_t(it - s.begin());
+    };
+    platform::OfflineModule offline;
+    ASSERT_TRUE(offline.loadFile(platform::dataPath(MUSIC_FILE), nullptr));
+    offline.renderTo(3 * RATE);
+    const int64_t intoSong = firstSound(offline.samples());
+    const int64_t recorded = firstSound(monitor.samples);
+    ASSERT_GE(intoSong, 0);
+    ASSERT_GE(recorded, 0) << "nothing reached the sink";
+    const double playedMs = monitor.playedAtMs(recorded);
+    ASSERT_FALSE(std::isnan(playedMs)) << "too few timing updates from the server";
+    EXPECT_NEAR(playedMs, askedAtMs + untilMs + double(intoSong) * 1000.0 / RATE, 10.0);
+    // The song's sample at 2 s, by the clock's later account and by the
+    // monitor's. Found by its samples: a loaded machine can lose a moment
+    // of the output on the way, and the song on the monitor then moves on.
+    const int64_t laterSample = 2 * RATE;
+    const std::vector<float>& song = offline.samples();
+    constexpr int64_t MATCH = 2000;
+    int64_t laterRecorded = -1;
+    for (int64_t at = recorded - intoSong + laterSample - RATE / 2;
+         laterRecorded < 0 && at < recorded - intoSong + laterSample + RATE / 2; ++at) {
+        if (at < 0 || at + MATCH > int64_t(monitor.samples.size()))
+            continue;
+        bool same = true;
+        for (int64_t i = 0; same && i < MATCH; ++i)
+            same =
+                std::abs(monitor.samples[size_t(at + i)] - song[size_t(laterSample + i)]) < 1e-4f;
+        if (same)
+            laterRecorded = at;
+    }
+    ASSERT_GE(laterRecorded, 0) << "the song at 2 s is not on the monitor";
+    const double laterPlayedMs = monitor.playedAtMs(laterRecorded);
+    ASSERT_FALSE(std::isnan(laterPlayedMs)) << "too few timing updates from the server";
+    EXPECT_NEAR(laterPlayedMs, laterAskedAtMs + laterUntilMs + double(laterSample) * 1000.0 / RATE,
+                10.0);
     kill(server, SIGTERM);
     waitpid(server, nullptr, 0);
 }
