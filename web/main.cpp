@@ -5,7 +5,9 @@
 // pass is finished (its duration counted) when the next animation frame
 // begins, which is when its frame has been presented, as a native buffer swap
 // returns when the frame is shown; so frameTime is the frame period, as
-// natively. The window's clock is the heard clock of the page's sound
+// natively, and each pass draws ahead by one and a half of them, as natively
+// (the browser shows a frame drawn in one animation frame from the next one
+// on). The window's clock is the heard clock of the page's sound
 // (platform_web.cpp): while the sound is stopped (the browser suspended or
 // interrupted it) no pass runs, the picture and the schedule wait with the
 // music, and a key still ends the show. When the sound fails for good, or
@@ -109,6 +111,7 @@ EMSCRIPTEN_KEEPALIVE int tuhkalaStartShow() {
 // rewind is played (show.js, ShowAudio.play).
 EMSCRIPTEN_KEEPALIVE void tuhkalaRunShow() {
     startFrameLoop(&loop, effectTable);
+    loop.drawAhead = true;
     passDrawn = false;
     endAsked = false;
     emscripten_request_animation_frame_loop(animationFrame, nullptr);
@@ -129,8 +132,17 @@ EMSCRIPTEN_KEEPALIVE int32_t tuhkalaFrameCount() {
     return loop.frameCount;
 }
 
-// The position the scenes read now: order in bits 0-15, row in 16-31.
+// The position heard now: order in bits 0-15, row in 16-31.
 EMSCRIPTEN_KEEPALIVE uint32_t tuhkalaMusicPosition() {
+    return platform::modulePlayerPosition();
+}
+
+// What the latest pass drew ahead of the clock (ms), and the position the
+// scenes read now, that far ahead.
+EMSCRIPTEN_KEEPALIVE int32_t tuhkalaLeadMs() {
+    return loop.leadMs;
+}
+EMSCRIPTEN_KEEPALIVE uint32_t tuhkalaMusicPositionAhead() {
     return static_cast<uint32_t>(musicOrder()) | static_cast<uint32_t>(musicRow()) << 16;
 }
 

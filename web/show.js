@@ -287,6 +287,23 @@ class ShowAudio {
         return this.heardWord;
     }
 
+    // The position to be heard ms from now: what a frame drawn now shows
+    // when the browser puts it on the screen. No further than the worklet's
+    // reports go; aheadKnown says whether they went that far.
+    positionAhead(ms) {
+        let word = this.position();
+        const at = (this.heardTime() + ms / 1000) * this.context.sampleRate;
+        for (const start of this.starts) {
+            if (start.frame > at || start.frame >= this.knownTo)
+                break;
+            word = start.word;
+        }
+        return word;
+    }
+    aheadKnown(ms) {
+        return (this.heardTime() + ms / 1000) * this.context.sampleRate < this.knownTo;
+    }
+
     // Whether the worklet's reports have reached the page up to the frame
     // heard now. A main thread kept busy for longer than the worklet renders
     // ahead gets them late (they wait behind its tasks), and the position it
@@ -663,6 +680,8 @@ page.resume.addEventListener('click', () => {
 window.tuhkalaPage = {
     state() {
         const position = show ? show._tuhkalaMusicPosition() : 0;
+        const leadMs = show ? show._tuhkalaLeadMs() : 0;
+        const ahead = show ? show._tuhkalaMusicPositionAhead() : 0;
         return {
             running: show !== null,
             showMs: show ? show._tuhkalaShowTime() : 0,
@@ -679,6 +698,12 @@ window.tuhkalaPage = {
             positionKnown: audio ? audio.positionKnown() : false,
             order: position & 0xffff,
             row: position >>> 16,
+            // What the latest pass drew ahead (ms), and the position that far
+            // ahead, which the scenes read; whether it was known.
+            leadMs,
+            aheadKnown: audio ? audio.aheadKnown(leadMs) : false,
+            aheadOrder: ahead & 0xffff,
+            aheadRow: ahead >>> 16,
         };
     },
     // The running show's sound (ShowAudio), for the test's sound cases.

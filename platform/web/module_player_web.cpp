@@ -35,6 +35,7 @@ EM_JS(int, pageAudioLoad, (const unsigned char* data, int size),
 EM_JS(void, pageAudioPlay, (), { Module.tuhkalaAudio.play(); });
 EM_JS(void, pageAudioGain, (int millibel), { Module.tuhkalaAudio.setGain(millibel); });
 EM_JS(int, pageAudioPosition, (), { return Module.tuhkalaAudio.position(); });
+EM_JS(int, pageAudioPositionAhead, (int ms), { return Module.tuhkalaAudio.positionAhead(ms); });
 EM_JS(void, pageAudioSetOrder, (int order), { Module.tuhkalaAudio.setOrder(order); });
 EM_JS(int, pageAudioMsUntilHeard, (), { return Module.tuhkalaAudio.msUntilHeard(); });
 EM_JS(void, pageAudioStop, (), {
@@ -93,10 +94,10 @@ uint32_t modulePlayerPosition() {
     return opened ? static_cast<uint32_t>(pageAudioPosition()) : 0;
 }
 
-// The page's loop does not draw ahead (its frames are presented by the
-// browser on a schedule of its own): the position is the one heard now.
-uint32_t modulePlayerPositionAhead(int) {
-    return modulePlayerPosition();
+// The page's loop draws ahead as the native one does (web/main.cpp): the
+// position heard aheadMs from now, as far as the worklet has reported.
+uint32_t modulePlayerPositionAhead(int aheadMs) {
+    return opened ? static_cast<uint32_t>(pageAudioPositionAhead(aheadMs > 0 ? aheadMs : 0)) : 0;
 }
 
 int modulePlayerSetOrder(int order) {

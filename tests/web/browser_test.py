@@ -497,8 +497,10 @@ def sample_sync(browser, seconds):
     twice as long while fewer than SYNC_SAMPLES are had), within the first
     SYNC_MS of the show; and the readings left out because the page had not
     yet had the worklet's reports up to the frame heard (its main thread was
-    busy for longer than the worklet renders ahead, on a loaded machine)."""
-    samples, late = [], []
+    busy for longer than the worklet renders ahead, on a loaded machine);
+    and (show time + lead, word) pairs for the position the scenes read,
+    drawn for when the frame will be seen, where the reports went that far."""
+    samples, late, ahead = [], [], []
     started = time.monotonic()
     while True:
         elapsed = time.monotonic() - started
@@ -508,7 +510,9 @@ def sample_sync(browser, seconds):
         if s["running"] and 500 <= s["showMs"] < SYNC_MS:
             reading = (s["showMs"], s["order"] | s["row"] << 16)
             (samples if s["positionKnown"] else late).append(reading)
-    return samples, late
+            if s["aheadKnown"] and s["leadMs"] > 0:
+                ahead.append((s["showMs"] + s["leadMs"], s["aheadOrder"] | s["aheadRow"] << 16, s["leadMs"]))
+    return samples, late, ahead
 
 
 def check_sync(results, spans, sampled, what):
@@ -735,6 +739,19 @@ def sound_sync(browser, results, offline):
         return
     spans = word_spans(offline)
     lag = check_sync(results, spans, sampled, "playing")
+    # Each pass draws ahead by one and a half frames: the position the scenes
+    # read is the one the offline render has that much after the show time,
+    # at the same lag.
+    ahead = sampled[2]
+    ahead_lag, ahead_off = one_lag([sample_lag_range(spans, t, word) for t, word, _ in ahead])
+    leads = sorted(lead for _, _, lead in ahead)
+    results.check(
+        len(ahead) >= SYNC_SAMPLES and ahead_lag is not None and lag is not None
+        and None not in ahead_off and max(ahead_off) <= SYNC_SPREAD_MS and abs(ahead_lag - lag) <= SYNC_SPREAD_MS,
+        f"normal mode, drawing ahead: the position the scenes read, at the show time plus the pass's lead "
+        f"({leads[len(leads) // 2] if leads else 0} ms in the middle), lags the show's clock by {ahead_lag} ms "
+        f"over {len(ahead)} samples, {lag} ms heard now (at most {SYNC_SPREAD_MS} ms apart)",
+    )
 
     # The browser suspends the sound: the page says so, the show waits, and
     # after Resume the schedule and the position go on together.
