@@ -143,7 +143,7 @@ bool pulseOutputOpen(int rate, PulseRender render) {
         return false;
     }
 
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(rate), 1};
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(rate), 1};
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<uint32_t>(-1);
     attr.tlength = PULSE_BUFFER_SAMPLES * sizeof(float);
@@ -155,7 +155,7 @@ bool pulseOutputOpen(int rate, PulseRender render) {
     const auto flags = static_cast<pa_stream_flags_t>(
         PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
     pa_threaded_mainloop_lock(o->loop);
-    o->stream = pa_stream_new(o->context, "music", &spec, nullptr);
+    o->stream = pa_stream_new(o->context, "music", &format, nullptr);
     bool started = false;
     if (o->stream) {
         pa_stream_set_write_callback(o->stream, onWrite, o);

@@ -368,8 +368,8 @@ class MonitorRecorder {
         if (state() != PA_CONTEXT_READY)
             return false;
         pa_threaded_mainloop_lock(loop);
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, RATE, 1};
-        stream = pa_stream_new(context, "monitor", &spec, nullptr);
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, RATE, 1};
+        stream = pa_stream_new(context, "monitor", &format, nullptr);
         pa_stream_set_read_callback(stream, onRead, this);
         pa_buffer_attr attr{};
         std::memset(&attr, 0xff, sizeof attr);
