@@ -786,8 +786,8 @@ Measurement measure(const Run& run, const Song& song, const std::vector<Event>& 
     // A scene's pictures run from its first frame, as seen, to the next
     // scene's: the schedule that changes scenes may run on another clock
     // than the music (the system's, which drifts from the sound device's).
-    // Where a scene's first frame was not
-    // measured it is put where the scene changes that were put the others.
+    // Where a scene's first frame was not measured it is put where the scene
+    // changes that were put the others.
     auto songMs = [&](const Event& e) {
         return static_cast<double>(song.rowStart(e.order, e.row)) * 1000.0 / RATE;
     };

@@ -280,11 +280,11 @@ struct Measurement {
 // Window in which the first picture of an event is looked for, relative to
 // its sound. Scene changes come from the schedule, which a show timing it
 // by the system's clock, on a loaded machine that lost sound, can leave
-// seconds away from the music, and each
-// scene's look is unique for many seconds around it; the pictures tied to
-// the music come closer, the quarter pictures 1.6 s apart; the letters come
-// one per row, the same letter every third row, so they are looked for
-// around the offset the other music-tied events gave.
+// seconds away from the music, and each scene's look is unique for many
+// seconds around it; the pictures tied to the music come closer, the quarter
+// pictures 1.6 s apart; the letters come one per row, the same letter every
+// third row, so they are looked for around the offset the other music-tied
+// events gave.
 constexpr double SCENE_BEFORE_MS = 8000;
 constexpr double SCENE_AFTER_MS = 4000;
 constexpr double SEARCH_BEFORE_MS = 300;

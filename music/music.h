@@ -56,9 +56,9 @@ struct MusicSource {
 };
 // Whether the source's heard clock runs the schedule: the real player's does.
 // A sound device plays at a rate of its own against the tick counter (a
-// PulseAudio null sink here runs 200 to 1700 parts per million fast: up to 0.3 s over the
-// show); the cues follow what is heard, so the schedule must read the same
-// clock for scene changes to land with them.
+// PulseAudio null sink here runs 200 to 1700 parts per million fast: up to
+// 0.3 s over the show); the cues follow what is heard, so the schedule must
+// read the same clock for scene changes to land with them.
 bool musicHeardClock();
 // Installs a source (null: the real player).
 void musicSetSource(const MusicSource* source);

@@ -7,9 +7,10 @@
 // whole latency.
 //
 // The modulePlayer* functions run on the main thread; renderOutput runs on
-// the audio thread (SDL's or libpulse's). The libopenmpt module object is not thread-safe, so every
-// call on it holds moduleMutex; the position ring is guarded by the lighter
-// clockMutex, which the main thread's queries take alone.
+// the audio thread (SDL's or libpulse's). The libopenmpt module object is not
+// thread-safe, so every call on it holds moduleMutex; the position ring is
+// guarded by the lighter clockMutex, which the main thread's queries take
+// alone.
 #include "platform/module_player.h"
 
 #include <SDL.h>
@@ -372,19 +373,20 @@ int modulePlayerOpen(int rate) {
         std::atexit(closeDeviceAtExit);
         exitHandlerSet = true;
     }
-    // TUHKALA_SYNC_DELAY_MS, for checking a sync meter (sync_delay.h): a
-    // delayed picture is the heard clock taking the output to hold more.
-    pictureDelaySamples = syncDelayFromEnvironment(rate);
-    // The clock is ready before the output's first buffer.
-    auto resetClock = [](int outputRate, int latency) {
+    // The output's rate and what its first buffer is taken to hold, set
+    // before the output runs. TUHKALA_SYNC_DELAY_MS, for checking a sync
+    // meter (sync_delay.h): a delayed picture is the heard clock taking the
+    // output to hold more.
+    auto prepareClock = [](int openedRate, int latency) {
+        outputRate = openedRate;
+        pictureDelaySamples = syncDelayFromEnvironment(openedRate);
         std::lock_guard<std::mutex> clockLock(clockMutex);
-        heardClock.configure(outputRate, latency + pictureDelaySamples);
+        heardClock.configure(openedRate, latency + pictureDelaySamples);
         heardClock.reset(0);
         callbacksSeen = 0;
     };
 
-    outputRate = rate;
-    resetClock(rate, PULSE_BUFFER_SAMPLES);
+    prepareClock(rate, PULSE_BUFFER_SAMPLES);
     if (serverOutputWanted() && pulseOutputOpen(rate, renderOutput)) {
         output = Output::Pulse;
         waitForSteadyOutput();
@@ -412,10 +414,8 @@ int modulePlayerOpen(int rate) {
         return lastError;
     }
     output = Output::Sdl;
-    outputRate = have.freq;
     deviceSamples = have.samples;
-    pictureDelaySamples = syncDelayFromEnvironment(have.freq);
-    resetClock(have.freq, have.samples);
+    prepareClock(have.freq, have.samples);
     // The output runs from now on; it is silent until a module plays.
     SDL_PauseAudioDevice(device, 0);
     lastError = PlayerOk;

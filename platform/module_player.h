@@ -3,9 +3,9 @@
 // the main thread asks which order and row are being heard right now.
 //
 // The module_player* functions are called from the main thread; the
-// rendering runs on the output's audio thread. Sample rates in Hz, sample counts and
-// indices in output samples (mono frames), times in nanoseconds of a
-// monotonic clock. A position word holds the order in bits 0-15 and the row
+// rendering runs on the output's audio thread. Sample rates in Hz, sample
+// counts and indices in output samples (mono frames), times in nanoseconds of
+// a monotonic clock. A position word holds the order in bits 0-15 and the row
 // in bits 16-31.
 #pragma once
 

@@ -292,7 +292,7 @@ class ShowAudio {
     // reports go; aheadKnown says whether they went that far.
     positionAhead(ms) {
         let word = this.position();
-        const at = (this.heardTime() + ms / 1000) * this.context.sampleRate;
+        const at = this.frameAhead(ms);
         for (const start of this.starts) {
             if (start.frame > at || start.frame >= this.knownTo)
                 break;
@@ -301,7 +301,11 @@ class ShowAudio {
         return word;
     }
     aheadKnown(ms) {
-        return (this.heardTime() + ms / 1000) * this.context.sampleRate < this.knownTo;
+        return this.frameAhead(ms) < this.knownTo;
+    }
+    // The frame of the audio context heard ms from now.
+    frameAhead(ms) {
+        return (this.heardTime() + ms / 1000) * this.context.sampleRate;
     }
 
     // Whether the worklet's reports have reached the page up to the frame
